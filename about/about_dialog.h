@@ -1,0 +1,13 @@
+// The modal About dialog with its two link labels.
+#ifndef ORVLHOOK_ABOUT_ABOUT_DIALOG_H
+#define ORVLHOOK_ABOUT_ABOUT_DIALOG_H
+
+#include <windows.h>
+
+INT_PTR ShowAboutDialog(HWND owner);
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM lParam);
+void SubclassLinkLabel(HWND label);
+void SetLinkFont(HWND dialog, int controlId);
+
+#endif

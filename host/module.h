@@ -1,0 +1,32 @@
+// Module-wide state of OrvlHook and the host-integration entry points.
+// Everything here is touched only on Messenger's user-interface thread (and by the loader).
+#ifndef ORVLHOOK_HOST_MODULE_H
+#define ORVLHOOK_HOST_MODULE_H
+
+#include <windows.h>
+
+extern HINSTANCE ModuleInstance;     // this DLL; every resource comes from it
+extern UINT LanguageOffset;          // 0 English, RUSSIAN_ID_OFFSET Russian
+extern HHOOK MenuTriggerHook;        // WH_GETMESSAGE hook that puts the menu back
+extern HANDLE HookInstalledEvent;    // "Orvella Hook Installed", held while resident
+extern WNDPROC MessengerWindowProc;  // Messenger's own main-window procedure
+
+extern const char MessengerWindowClass[];  // "MSBLClass"
+
+// A language-dependent resource ID as a 16-bit integer resource name.
+inline UINT LocalizedId(UINT baseId) { return (baseId + LanguageOffset) & 0xFFFF; }
+inline LPCSTR LocalizedResource(UINT baseId) { return MAKEINTRESOURCEA(LocalizedId(baseId)); }
+
+// Reads "Lang" and sets LanguageOffset (process attach).
+void LoadLanguageChoice();
+
+// Appends the product popup to Messenger's menu bar unless it is there, and routes its commands.
+// window may be null: Messenger's main window is then looked up by class.
+void InstallProductMenu(HWND window);
+LRESULT CALLBACK CommandRouterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK MenuTriggerHookProc(int code, WPARAM wParam, LPARAM lParam);
+
+// The module's only export (decorated C++ name, ordinal 1).
+LRESULT CALLBACK fnOrvlHook(int code, WPARAM wParam, LPARAM lParam);
+
+#endif

@@ -1,0 +1,4 @@
+#include "settings/settings_sheet.h"
+void ShowSettingsSheet(HWND) {}
+void InitMapi() {}
+void UninitMapi() {}
