@@ -13,6 +13,7 @@ wineserver -w
 # A crashing program must not wait for a click on Wine's crash dialog.
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 for reg in "$@"; do
+  [ -f "$reg" ] || continue
   wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
 done
 wineserver -w

@@ -3,5 +3,11 @@
 export WINEPREFIX="$1"
 export WINEARCH=win32
 # No network here: never let Wine offer to download its .NET or HTML engines.
-export WINEDLLOVERRIDES="${ORVL_EXTRA_DLLOVERRIDES:+$ORVL_EXTRA_DLLOVERRIDES;}mscoree=;mshtml="
+# winegstreamer crashes while wineboot registers it under emulation, and winedbg then hangs:
+# neither is needed here.
+export WINEDLLOVERRIDES="${ORVL_EXTRA_DLLOVERRIDES:+$ORVL_EXTRA_DLLOVERRIDES;}mscoree=;mshtml=;winegstreamer=;winedbg.exe=d"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Russian texts need Wine's ANSI code page 1251, which follows the Unix character-type locale;
+# English texts are ASCII and read the same there. Messages of the tools stay in English.
+unset LC_ALL
+export LC_CTYPE=ru_RU.UTF-8

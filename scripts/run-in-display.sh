@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs the tests of a built tree inside an X display: a fresh prefix, one persistent wineserver,
+# CTest, then the server is shut down. Called by test.sh under xvfb-run.
+# Usage: run-in-display.sh <build-dir> [ctest arguments...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$1; shift
+shopt -s nullglob
+bash "$root/scripts/make-prefix.sh" "$build/wineprefix" "$build"/prefix-reg/*.reg
+. "$root/scripts/wine-env.sh" "$build/wineprefix"
+wineserver -p            # one server for the whole run saves a start per test process
+# Start Wine's background processes now, away from CTest's output pipes (a process that holds
+# such a pipe open would keep CTest waiting), and keep them for the whole run.
+wine "$build/bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &
+rc=0
+(cd "$build" && ctest --output-on-failure --timeout 180 "$@") || rc=$?
+wineserver -k || true
+exit $rc

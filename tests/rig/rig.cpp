@@ -1,0 +1,642 @@
+#include "tests/rig/rig.h"
+#include "sandbox/messenger/messenger_window.h"
+
+#include <gtest/gtest.h>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace rig {
+
+// ---- Texts -------------------------------------------------------------------------------
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &result[0], size, nullptr, nullptr);
+    return result;
+}
+
+std::wstring Wide(const std::string& utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), &result[0], size);
+    return result;
+}
+
+std::string WindowText(HWND window)
+{
+    // WM_GETTEXT through SendMessageTimeout: safe while the owning thread is busy elsewhere.
+    wchar_t buffer[4096] = L"";
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, sizeof(buffer) / sizeof(buffer[0]),
+                             reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &copied))
+        return std::string();
+    return Utf8(buffer);
+}
+
+std::string ClassName(HWND window)
+{
+    char name[256] = "";
+    GetClassNameA(window, name, sizeof(name));
+    return name;
+}
+
+std::string ModuleString(UINT id)
+{
+    wchar_t buffer[2048] = L"";
+    LoadStringW(Module(), id, buffer, sizeof(buffer) / sizeof(buffer[0]));
+    return Utf8(buffer);
+}
+
+// ---- Registry ------------------------------------------------------------------------------
+
+const char SettingsKey[] = "SOFTWARE\\Dorvane Ltd\\Orvella";
+
+void DeleteSettingsKey()
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, SettingsKey);
+}
+
+void SetSettingRaw(const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size));
+    RegCloseKey(key);
+}
+
+void SetSettingDword(const char* name, DWORD value)
+{
+    SetSettingRaw(name, REG_DWORD, &value, sizeof(value));
+}
+
+void SetSettingString(const char* name, const std::string& value)
+{
+    SetSettingRaw(name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+RegValue ReadSetting(const char* name)
+{
+    RegValue value;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.data.assign(size, '\0');
+        if (RegQueryValueExA(key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(&value.data[0]), &size)
+            == ERROR_SUCCESS) {
+            value.data.resize(size);
+            value.present = true;
+        }
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+// ---- The module ------------------------------------------------------------------------------
+
+namespace {
+HMODULE loadedModule = nullptr;
+}
+
+HMODULE LoadModule(Language language)
+{
+    if (loadedModule)
+        return loadedModule;
+    switch (language) {
+    case Language::AsStored:
+        break;
+    case Language::NoKey:
+        DeleteSettingsKey();
+        break;
+    case Language::Absent: {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "Lang");
+            RegCloseKey(key);
+        }
+        break;
+    }
+    case Language::English:
+        SetSettingDword("Lang", 0);
+        break;
+    case Language::Russian:
+        SetSettingDword("Lang", 1);
+        break;
+    }
+    loadedModule = LoadLibraryA("OrvlHook.dll");
+    EXPECT_NE(nullptr, loadedModule) << "OrvlHook.dll did not load, error " << GetLastError();
+    return loadedModule;
+}
+
+HMODULE Module()
+{
+    return loadedModule;
+}
+
+HookProc ExportedHook()
+{
+    if (!loadedModule)
+        return nullptr;
+    return reinterpret_cast<HookProc>(reinterpret_cast<void*>(GetProcAddress(loadedModule, MAKEINTRESOURCEA(1))));
+}
+
+bool InjectAsHost()
+{
+    HookProc hook = ExportedHook();
+    if (!hook)
+        return false;
+    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, "Orvella Dll Injected");
+    if (!injected)
+        return false;
+    LRESULT result = hook(0, 0, 0);
+    EXPECT_EQ(0, result);
+    bool signalled = WaitForSingleObject(injected, 0) == WAIT_OBJECT_0;
+    CloseHandle(injected);
+    return signalled;
+}
+
+bool EventExists(const char* name)
+{
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
+    if (!event)
+        return false;
+    CloseHandle(event);
+    return true;
+}
+
+bool EventSignalled(const char* name)
+{
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
+    if (!event)
+        return false;
+    bool signalled = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+    CloseHandle(event);
+    return signalled;
+}
+
+// ---- Messenger ------------------------------------------------------------------------------
+
+HWND CreateMessenger(bool withMenuBar, bool firstItemPopup)
+{
+    HWND window = sandbox::CreateMessengerWindow(withMenuBar, firstItemPopup);
+    EXPECT_NE(nullptr, window);
+    sandbox::ResetMessengerStats();
+    Pump(20);
+    return window;
+}
+
+std::vector<MenuItem> MenuItems(HMENU menu)
+{
+    std::vector<MenuItem> items;
+    int count = GetMenuItemCount(menu);
+    for (int position = 0; position < count; ++position) {
+        wchar_t text[256] = L"";
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = sizeof(text) / sizeof(text[0]);
+        MenuItem item;
+        if (GetMenuItemInfoW(menu, position, TRUE, &info)) {
+            item.id = info.wID;
+            item.submenu = info.hSubMenu;
+            item.popup = info.hSubMenu != nullptr;
+            item.separator = (info.fType & MFT_SEPARATOR) != 0;
+            item.text = Utf8(text);
+        }
+        items.push_back(item);
+    }
+    return items;
+}
+
+int CountProductPopups(HMENU menuBar)
+{
+    int count = 0;
+    for (const MenuItem& item : MenuItems(menuBar))
+        if (item.popup && item.text == "Orvella")
+            ++count;
+    return count;
+}
+
+// ---- Messages --------------------------------------------------------------------------------
+
+void Pump(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds)
+            break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start >= timeoutMs)
+            return condition();
+        Pump(10);
+    }
+    return true;
+}
+
+namespace {
+
+std::mutex recorderLock;
+std::vector<RecordedMessage>* recorded = nullptr;
+std::vector<UINT> recordedFilter;
+HHOOK sentHook = nullptr;
+HHOOK postedHook = nullptr;
+
+bool Wanted(UINT message)
+{
+    if (recordedFilter.empty())
+        return true;
+    for (UINT wanted : recordedFilter)
+        if (wanted == message)
+            return true;
+    return false;
+}
+
+LRESULT CALLBACK RecordSent(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION) {
+        const CWPRETSTRUCT* sent = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+        std::lock_guard<std::mutex> guard(recorderLock);
+        if (recorded && Wanted(sent->message))
+            recorded->push_back({sent->hwnd, sent->message, sent->wParam, sent->lParam, sent->lResult, true});
+    }
+    return CallNextHookEx(sentHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK RecordPosted(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION && wParam == PM_REMOVE) {
+        const MSG* posted = reinterpret_cast<const MSG*>(lParam);
+        std::lock_guard<std::mutex> guard(recorderLock);
+        if (recorded && Wanted(posted->message))
+            recorded->push_back({posted->hwnd, posted->message, posted->wParam, posted->lParam, 0, false});
+    }
+    return CallNextHookEx(postedHook, code, wParam, lParam);
+}
+
+} // namespace
+
+MessageRecorder::MessageRecorder(std::vector<UINT> messages)
+{
+    std::lock_guard<std::mutex> guard(recorderLock);
+    recorded = new std::vector<RecordedMessage>();
+    recordedFilter = std::move(messages);
+    sentHook = SetWindowsHookExA(WH_CALLWNDPROCRET, RecordSent, nullptr, GetCurrentThreadId());
+    postedHook = SetWindowsHookExA(WH_GETMESSAGE, RecordPosted, nullptr, GetCurrentThreadId());
+}
+
+MessageRecorder::~MessageRecorder()
+{
+    UnhookWindowsHookEx(sentHook);
+    UnhookWindowsHookEx(postedHook);
+    std::lock_guard<std::mutex> guard(recorderLock);
+    delete recorded;
+    recorded = nullptr;
+    recordedFilter.clear();
+}
+
+std::vector<RecordedMessage> MessageRecorder::Messages() const
+{
+    std::lock_guard<std::mutex> guard(recorderLock);
+    return *recorded;
+}
+
+std::vector<RecordedMessage> MessageRecorder::MessagesTo(HWND window) const
+{
+    std::vector<RecordedMessage> result;
+    for (const RecordedMessage& message : Messages())
+        if (message.window == window)
+            result.push_back(message);
+    return result;
+}
+
+void MessageRecorder::Clear()
+{
+    std::lock_guard<std::mutex> guard(recorderLock);
+    recorded->clear();
+}
+
+std::string Describe(const std::vector<RecordedMessage>& messages)
+{
+    std::string text;
+    for (const RecordedMessage& message : messages) {
+        char line[160];
+        wsprintfA(line, "%s %04x wParam=%08x lParam=%08x result=%08x\n", message.sent ? "sent" : "posted",
+                  message.message, static_cast<unsigned>(message.wParam), static_cast<unsigned>(message.lParam),
+                  static_cast<unsigned>(message.result));
+        text += line;
+    }
+    return text;
+}
+
+// ---- Modal windows ---------------------------------------------------------------------------
+
+namespace {
+
+struct FindRequest {
+    DWORD process;
+    const char* className;
+    std::wstring caption;
+    bool anyCaption;
+    HWND found;
+};
+
+BOOL CALLBACK FindTopLevel(HWND window, LPARAM lParam)
+{
+    FindRequest* request = reinterpret_cast<FindRequest*>(lParam);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != request->process || !IsWindowVisible(window))
+        return TRUE;
+    if (ClassName(window) != request->className)
+        return TRUE;
+    if (!request->anyCaption) {
+        wchar_t caption[512] = L"";
+        GetWindowTextW(window, caption, sizeof(caption) / sizeof(caption[0]));
+        if (request->caption != caption)
+            return TRUE;
+    }
+    request->found = window;
+    return FALSE;
+}
+
+HWND FindProcessWindow(const char* className, const char* caption)
+{
+    FindRequest request{GetCurrentProcessId(), className, caption ? Wide(caption) : std::wstring(), caption == nullptr,
+                        nullptr};
+    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&request));
+    return request.found;
+}
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && ClassName(window) == "#32770")
+        reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> OpenDialogs()
+{
+    std::vector<HWND> dialogs;
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
+    return dialogs;
+}
+
+// Closes whatever modal window is left: message boxes and dialogs by IDCANCEL/IDOK, sheets by Cancel.
+void CloseLeftovers()
+{
+    for (int round = 0; round < 20; ++round) {
+        std::vector<HWND> dialogs = OpenDialogs();
+        if (dialogs.empty())
+            return;
+        for (HWND dialog : dialogs) {
+            if (SendMessageTimeoutA(dialog, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr)
+                && GetDlgItem(dialog, IDCANCEL))
+                PostMessageA(dialog, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+        }
+        Sleep(200);
+    }
+}
+
+} // namespace
+
+void RunModal(const std::function<void()>& trigger, const std::function<void(ModalScript&)>& script, DWORD timeoutMs)
+{
+    ModalScript driver;
+    std::atomic<bool> scriptDone(false);
+    std::atomic<bool> triggerDone(false);
+    std::thread worker([&] {
+        script(driver);
+        scriptDone = true;
+        // Give the trigger a moment to return after the script closed its windows.
+        DWORD start = GetTickCount();
+        while (!triggerDone && GetTickCount() - start < 3000)
+            Sleep(20);
+        if (!triggerDone) {
+            ADD_FAILURE() << "a modal window was left open by the test; closing it";
+            CloseLeftovers();
+        }
+    });
+    // A watchdog for scripts that hang: closes everything once the time is up.
+    std::thread watchdog([&] {
+        DWORD start = GetTickCount();
+        while (!triggerDone && GetTickCount() - start < timeoutMs)
+            Sleep(50);
+        if (!triggerDone) {
+            ADD_FAILURE() << "modal script timed out; closing what is open";
+            CloseLeftovers();
+        }
+    });
+    trigger();
+    triggerDone = true;
+    watchdog.join();
+    worker.join();
+    EXPECT_TRUE(scriptDone.load());
+    EXPECT_FALSE(driver.failed) << "the modal script reported a failure";
+    std::vector<HWND> left = OpenDialogs();
+    EXPECT_TRUE(left.empty()) << "dialogs still open after the modal call returned";
+    if (!left.empty())
+        CloseLeftovers();
+    Pump(20);
+}
+
+HWND ModalScript::WaitForWindow(const char* className, const char* caption, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND window = FindProcessWindow(className, caption))
+            return window;
+        if (GetTickCount() - start >= timeoutMs)
+            break;
+        Sleep(20);
+    }
+    failed = true;
+    ADD_FAILURE() << "no window of class " << className << (caption ? " with caption " : "") << (caption ? caption : "")
+                  << " appeared within " << timeoutMs << " ms";
+    return nullptr;
+}
+
+bool ModalScript::WaitForClose(HWND window, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start >= timeoutMs) {
+            failed = true;
+            ADD_FAILURE() << "window did not close within " << timeoutMs << " ms";
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+HWND ModalScript::CurrentPage(HWND sheet)
+{
+    DWORD_PTR page = 0;
+    SendMessageTimeoutA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, 5000, &page);
+    return reinterpret_cast<HWND>(page);
+}
+
+void ModalScript::PressSheetButton(HWND sheet, int button)
+{
+    PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
+}
+
+void ModalScript::Click(HWND dialog, int controlId)
+{
+    HWND control = GetDlgItem(dialog, controlId);
+    EXPECT_NE(nullptr, control) << "no control " << controlId;
+    if (control)
+        PostMessageA(control, BM_CLICK, 0, 0);
+}
+
+namespace {
+
+BOOL CALLBACK FindBoxText(HWND child, LPARAM lParam)
+{
+    if (ClassName(child) == "Static" && !(GetWindowLongA(child, GWL_STYLE) & SS_ICON)) {
+        std::string text = WindowText(child);
+        if (!text.empty()) {
+            *reinterpret_cast<std::string*>(lParam) = text;
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindBoxIcon(HWND child, LPARAM lParam)
+{
+    if (ClassName(child) == "Static" && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        DWORD_PTR icon = 0;
+        SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon);
+        *reinterpret_cast<HICON*>(lParam) = reinterpret_cast<HICON>(icon);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+std::string ModalScript::MessageBoxText(HWND box)
+{
+    std::string text;
+    EnumChildWindows(box, FindBoxText, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+UINT ModalScript::MessageBoxIcon(HWND box)
+{
+    HICON icon = nullptr;
+    EnumChildWindows(box, FindBoxIcon, reinterpret_cast<LPARAM>(&icon));
+    if (!icon)
+        return 0;
+    struct { UINT style; LPCSTR id; } known[] = {
+        {MB_ICONERROR, IDI_HAND}, {MB_ICONINFORMATION, IDI_ASTERISK},
+        {MB_ICONWARNING, IDI_EXCLAMATION}, {MB_ICONQUESTION, IDI_QUESTION}};
+    for (const auto& entry : known)
+        if (LoadIconA(nullptr, entry.id) == icon)
+            return entry.style;
+    return 0xFFFFFFFF;
+}
+
+void ModalScript::CloseMessageBox(HWND box)
+{
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    WaitForClose(box);
+}
+
+namespace {
+const UINT RunOnThreadMessage = WM_APP + 0x3A1;
+LRESULT CALLBACK RunOnThreadProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->message == RunOnThreadMessage && sent->wParam == 0x0F1A)
+        (*reinterpret_cast<const std::function<void()>*>(sent->lParam))();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+}
+
+void ModalScript::OnWindowThread(HWND window, const std::function<void()>& fn)
+{
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RunOnThreadProc, nullptr, thread);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(window, RunOnThreadMessage, 0x0F1A, reinterpret_cast<LPARAM>(&fn), SMTO_ABORTIFHUNG, 5000,
+                        &ignored);
+    UnhookWindowsHookEx(hook);
+}
+
+// ---- Controls ------------------------------------------------------------------------------
+
+std::string ControlText(HWND dialog, int controlId)
+{
+    return WindowText(GetDlgItem(dialog, controlId));
+}
+
+bool ControlEnabled(HWND dialog, int controlId)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, controlId)) != FALSE;
+}
+
+bool ButtonChecked(HWND dialog, int controlId)
+{
+    DWORD_PTR state = 0;
+    SendMessageTimeoutA(GetDlgItem(dialog, controlId), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+    return (state & BST_CHECKED) != 0;
+}
+
+std::vector<std::string> ComboItems(HWND dialog, int controlId)
+{
+    std::vector<std::string> items;
+    HWND combo = GetDlgItem(dialog, controlId);
+    DWORD_PTR count = 0;
+    SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+    for (DWORD_PTR index = 0; index < count; ++index) {
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, index, 0, SMTO_ABORTIFHUNG, 5000, &length);
+        std::wstring text(length + 1, L'\0');
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 5000,
+                            &ignored);
+        text.resize(length);
+        items.push_back(Utf8(text));
+    }
+    return items;
+}
+
+int ComboSelection(HWND dialog, int controlId)
+{
+    DWORD_PTR selection = 0;
+    SendMessageTimeoutA(GetDlgItem(dialog, controlId), CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &selection);
+    return static_cast<int>(static_cast<LRESULT>(selection));
+}
+
+} // namespace rig

@@ -1,0 +1,126 @@
+// Test rig: the test process plays Messenger. It owns an "MSBLClass" window on its main thread,
+// loads OrvlHook.dll (with the language chosen in the registry first), runs the injection
+// handshake as the host would, and drives modal windows from a second thread with bounded waits.
+//
+// CTest runs every test case in a process of its own, so the module's start-up state
+// (language, hook, menu) is fresh for each.
+#ifndef ORVL_TESTS_RIG_H
+#define ORVL_TESTS_RIG_H
+
+#include <windows.h>
+#include <commctrl.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace rig {
+
+// ---- Texts -------------------------------------------------------------------------------
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& utf8);
+// A window's text read with the "W" function, as UTF-8 (compare with UTF-8 literals).
+std::string WindowText(HWND window);
+std::string ClassName(HWND window);
+// A string resource of the module read with LoadStringW, as UTF-8.
+std::string ModuleString(UINT id);
+
+// ---- Registry ------------------------------------------------------------------------------
+extern const char SettingsKey[];   // "SOFTWARE\Dorvane Ltd\Orvella" under HKCU
+void DeleteSettingsKey();
+void SetSettingDword(const char* name, DWORD value);
+void SetSettingString(const char* name, const std::string& value);        // REG_SZ, terminated
+void SetSettingRaw(const char* name, DWORD type, const void* data, DWORD size);
+struct RegValue { bool present = false; DWORD type = 0; std::string data; };
+RegValue ReadSetting(const char* name);
+
+// ---- The module ------------------------------------------------------------------------------
+enum class Language { AsStored, NoKey, Absent, English, Russian };
+// Sets "Lang" (Absent deletes the value, NoKey the whole settings key, AsStored leaves the
+// registry alone), then loads OrvlHook.dll. Loads once per process.
+HMODULE LoadModule(Language language = Language::English);
+HMODULE Module();
+using HookProc = LRESULT (CALLBACK*)(int, WPARAM, LPARAM);
+HookProc ExportedHook();   // fnOrvlHook, found by ordinal 1
+
+// The host's side of the handshake, on the calling thread: creates "Orvella Dll Injected",
+// calls fnOrvlHook, reports whether the event was signalled, closes the event.
+bool InjectAsHost();
+bool EventExists(const char* name);
+bool EventSignalled(const char* name);
+
+// ---- Messenger ------------------------------------------------------------------------------
+// The Messenger stand-in window on the calling thread (see sandbox/messenger/messenger_window.h).
+HWND CreateMessenger(bool withMenuBar = true, bool firstItemPopup = true);
+
+// Menu bar contents, read in this process.
+struct MenuItem { UINT id = 0; bool popup = false; bool separator = false; std::string text; HMENU submenu = nullptr; };
+std::vector<MenuItem> MenuItems(HMENU menu);
+int CountProductPopups(HMENU menuBar);     // popups captioned "Orvella"
+
+// ---- Messages --------------------------------------------------------------------------------
+// Handles pending messages of the calling thread for about `milliseconds`.
+void Pump(DWORD milliseconds = 50);
+// Waits (pumping) until condition is true or timeout; returns the last value of condition.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+
+// Records messages that windows of the calling thread receive through SendMessage and from the
+// message queue (WH_CALLWNDPROCRET and WH_GETMESSAGE hooks), with the results of sent ones.
+struct RecordedMessage { HWND window; UINT message; WPARAM wParam; LPARAM lParam; LRESULT result; bool sent; };
+class MessageRecorder {
+public:
+    // Records only the message numbers in `messages` (all when empty).
+    explicit MessageRecorder(std::vector<UINT> messages = {});
+    ~MessageRecorder();
+    std::vector<RecordedMessage> Messages() const;
+    std::vector<RecordedMessage> MessagesTo(HWND window) const;
+    void Clear();
+    MessageRecorder(const MessageRecorder&) = delete;
+    MessageRecorder& operator=(const MessageRecorder&) = delete;
+};
+std::string Describe(const std::vector<RecordedMessage>& messages);
+
+// ---- Modal windows ---------------------------------------------------------------------------
+// Runs `trigger` on the calling thread (it opens something modal, e.g. SendMessage of a menu
+// command) while `script` runs on a second thread and drives the modal windows. The script must
+// close what it opens. Whatever is still open when the script returns or its time runs out is
+// closed by the rig and reported as a test failure; the call never hangs.
+// Windows owned by the calling thread must be reached with SendMessage for reading and with
+// PostMessage for anything that opens another modal window (a message box, a nested dialog).
+class ModalScript;
+void RunModal(const std::function<void()>& trigger, const std::function<void(ModalScript&)>& script,
+              DWORD timeoutMs = 20000);
+
+class ModalScript {
+public:
+    // A visible top-level window of this process with this class ("#32770" for dialogs and
+    // message boxes) and, when given, this exact UTF-8 caption; null after timeout (a failure).
+    HWND WaitForWindow(const char* className, const char* caption = nullptr, DWORD timeoutMs = 8000);
+    // Waits until `window` is gone.
+    bool WaitForClose(HWND window, DWORD timeoutMs = 8000);
+    // The sheet's active page: PSM_GETCURRENTPAGEHWND.
+    HWND CurrentPage(HWND sheet);
+    // Presses a property-sheet button (PSBTN_OK, PSBTN_CANCEL, PSBTN_APPLYNOW, PSBTN_HELP), posted.
+    void PressSheetButton(HWND sheet, int button);
+    // Clicks a button control (BM_CLICK), posted so that a modal window it opens cannot block us.
+    void Click(HWND dialog, int controlId);
+    // Message box helpers: the text of its static, its icon kind, and pressing its OK button.
+    std::string MessageBoxText(HWND box);
+    // The icon shown by a message box: MB_ICONERROR, MB_ICONINFORMATION, ... or 0.
+    UINT MessageBoxIcon(HWND box);
+    void CloseMessageBox(HWND box);
+    // Runs fn on the thread that owns `window` (a SendMessage round trip) and waits for it.
+    void OnWindowThread(HWND window, const std::function<void()>& fn);
+    // True once something failed in the script (timeouts).
+    bool failed = false;
+};
+
+// Control helpers that are safe from any thread.
+std::string ControlText(HWND dialog, int controlId);
+bool ControlEnabled(HWND dialog, int controlId);
+bool ButtonChecked(HWND dialog, int controlId);
+std::vector<std::string> ComboItems(HWND dialog, int controlId);
+int ComboSelection(HWND dialog, int controlId);
+
+} // namespace rig
+
+#endif

@@ -1,0 +1,16 @@
+// main() for every test executable: binary stdout so that CTest reads test names without
+// carriage returns, and crash dialogs off so that a crash fails fast instead of waiting.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
