@@ -1,4 +1,5 @@
-// The add-in's settings key under HKEY_CURRENT_USER, shared with the add-in host module.
+// The add-in's settings key under HKEY_CURRENT_USER, shared with the add-in host module, which
+// reads the logon choice from it.
 #ifndef ORVLHOOK_SETTINGS_SETTINGS_STORE_H
 #define ORVLHOOK_SETTINGS_SETTINGS_STORE_H
 
@@ -9,17 +10,12 @@ extern const char SettingsKeyPath[];  // "SOFTWARE\Dorvane Ltd\Orvella"
 // Capacity of the "Profile" and "Password" texts, terminator included.
 const DWORD SettingTextCapacity = 300;
 
-struct LogonSettings {
-    DWORD autoLogon;                     // non-zero: automatic logon
-    char profile[SettingTextCapacity];
-    char password[SettingTextCapacity];
-};
+// Reads "Profile", "Password" and "AutoLogon". Each value that cannot be read keeps its
+// default: empty texts, automatic logon (1). Returns false if the key could not be opened.
+bool ReadLogonSettings(DWORD& autoLogon, char (&profile)[SettingTextCapacity], char (&password)[SettingTextCapacity]);
 
-// Fills settings from the key; each value that cannot be read keeps its default
-// (automatic logon, empty profile and password).
-void ReadLogonSettings(LogonSettings& settings);
-
-// Writes "AutoLogon", "Profile", "Password" in that order; false if the key could not be opened.
-bool WriteLogonSettings(const LogonSettings& settings);
+// Creates the key if needed and writes "AutoLogon", "Profile", "Password" in that order.
+// Returns false (nothing written) if the key could not be created or opened.
+bool WriteLogonSettings(DWORD autoLogon, const char* profile, const char* password);
 
 #endif
