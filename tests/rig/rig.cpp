@@ -2,9 +2,9 @@
 #include "sandbox/messenger/messenger_window.h"
 
 #include <gtest/gtest.h>
-#include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <mutex>
-#include <thread>
 
 namespace rig {
 
@@ -188,8 +188,14 @@ bool EventSignalled(const char* name)
 
 HWND CreateMessenger(bool withMenuBar, bool firstItemPopup)
 {
-    HWND window = sandbox::CreateMessengerWindow(withMenuBar, firstItemPopup);
-    EXPECT_NE(nullptr, window);
+    // The first window of a process can fail while Wine's desktop process is still starting.
+    HWND window = nullptr;
+    for (int attempt = 0; attempt < 5 && !window; ++attempt) {
+        window = sandbox::CreateMessengerWindow(withMenuBar, firstItemPopup);
+        if (!window)
+            Sleep(500);
+    }
+    EXPECT_NE(nullptr, window) << "Messenger stand-in not created, error " << GetLastError();
     sandbox::ResetMessengerStats();
     Pump(20);
     return window;
@@ -246,13 +252,40 @@ void Pump(DWORD milliseconds)
     }
 }
 
+namespace {
+LPVOID triggerFiber = nullptr;   // the test's main thread, as a fiber
+LPVOID scriptFiber = nullptr;    // the modal script in progress, if any
+bool insideScript = false;       // the script fiber is the one running
+
+bool InScript()
+{
+    return insideScript;
+}
+
+void ResumeScript()
+{
+    insideScript = true;
+    SwitchToFiber(scriptFiber);
+    insideScript = false;
+}
+
+// In a modal script: lets the trigger's modal loop run until the next tick. Elsewhere: pumps.
+void YieldToTrigger()
+{
+    if (InScript())
+        SwitchToFiber(triggerFiber);
+    else
+        Pump(10);
+}
+} // namespace
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start >= timeoutMs)
             return condition();
-        Pump(10);
+        YieldToTrigger();
     }
     return true;
 }
@@ -356,6 +389,21 @@ std::string Describe(const std::vector<RecordedMessage>& messages)
 
 namespace {
 
+// ORVL_RIG_TRACE=1 in the environment prints the driver's steps, for debugging a stuck script.
+void Trace(const char* format, ...)
+{
+    static const bool enabled = GetEnvironmentVariableA("ORVL_RIG_TRACE", nullptr, 0) != 0;
+    if (!enabled)
+        return;
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    wvsprintfA(line, format, arguments);
+    va_end(arguments);
+    fprintf(stderr, "[rig %lu %04lx] %s\n", GetTickCount(), GetCurrentThreadId(), line);
+    fflush(stderr);
+}
+
 struct FindRequest {
     DWORD process;
     const char* className;
@@ -407,22 +455,62 @@ std::vector<HWND> OpenDialogs()
     return dialogs;
 }
 
-// Closes whatever modal window is left: message boxes and dialogs by IDCANCEL/IDOK, sheets by Cancel.
+// Asks whatever modal window is left to close: sheets by Cancel, message boxes and dialogs by
+// IDCANCEL/IDOK and WM_CLOSE. Posted, so the modal loops act on it when they next run.
 void CloseLeftovers()
 {
-    for (int round = 0; round < 20; ++round) {
-        std::vector<HWND> dialogs = OpenDialogs();
-        if (dialogs.empty())
-            return;
-        for (HWND dialog : dialogs) {
-            if (SendMessageTimeoutA(dialog, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr)
-                && GetDlgItem(dialog, IDCANCEL))
-                PostMessageA(dialog, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-            PostMessageA(dialog, WM_CLOSE, 0, 0);
-        }
-        Sleep(200);
+    for (HWND dialog : OpenDialogs()) {
+        if (SendMessageA(dialog, PSM_GETCURRENTPAGEHWND, 0, 0) && GetDlgItem(dialog, IDCANCEL))
+            PostMessageA(dialog, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+    }
+}
+
+} // namespace
+
+namespace {
+
+struct ScriptRun {
+    const std::function<void(ModalScript&)>* script;
+    ModalScript* driver;
+    bool done;
+    DWORD start;
+    DWORD doneAt;
+    DWORD timeoutMs;
+    bool closedLeftovers;
+};
+ScriptRun* currentRun = nullptr;
+
+void CALLBACK RunScript(LPVOID parameter)
+{
+    ScriptRun* run = static_cast<ScriptRun*>(parameter);
+    Trace("script starts");
+    (*run->script)(*run->driver);
+    Trace("script ends");
+    run->done = true;
+    run->doneAt = GetTickCount();
+    for (;;)
+        SwitchToFiber(triggerFiber);  // a fiber must never return
+}
+
+// A thread timer: modal loops dispatch it, and each tick runs the script until it waits again.
+void CALLBACK DriveScript(HWND, UINT, UINT_PTR, DWORD)
+{
+    ScriptRun* run = currentRun;
+    if (!run || InScript())
+        return;  // a modal window opened by the script itself: the script resumes when it closes
+    if (!run->done)
+        ResumeScript();
+    DWORD now = GetTickCount();
+    bool overdue = run->done ? now - run->doneAt > 3000 : now - run->start > run->timeoutMs;
+    if (overdue) {
+        if (!run->closedLeftovers)
+            ADD_FAILURE() << (run->done ? "a modal window was left open by the test; closing it"
+                                        : "modal script timed out; closing what is open");
+        run->closedLeftovers = true;
+        CloseLeftovers();
     }
 }
 
@@ -430,53 +518,49 @@ void CloseLeftovers()
 
 void RunModal(const std::function<void()>& trigger, const std::function<void(ModalScript&)>& script, DWORD timeoutMs)
 {
+    // The script runs on this thread as a fiber, resumed by a timer from inside the trigger's
+    // modal loop: no second thread, so no cross-thread messages and nothing to synchronise.
+    if (!triggerFiber)
+        triggerFiber = ConvertThreadToFiber(nullptr);
+    ASSERT_NE(nullptr, triggerFiber);
     ModalScript driver;
-    std::atomic<bool> scriptDone(false);
-    std::atomic<bool> triggerDone(false);
-    std::thread worker([&] {
-        script(driver);
-        scriptDone = true;
-        // Give the trigger a moment to return after the script closed its windows.
-        DWORD start = GetTickCount();
-        while (!triggerDone && GetTickCount() - start < 3000)
-            Sleep(20);
-        if (!triggerDone) {
-            ADD_FAILURE() << "a modal window was left open by the test; closing it";
-            CloseLeftovers();
-        }
-    });
-    // A watchdog for scripts that hang: closes everything once the time is up.
-    std::thread watchdog([&] {
-        DWORD start = GetTickCount();
-        while (!triggerDone && GetTickCount() - start < timeoutMs)
-            Sleep(50);
-        if (!triggerDone) {
-            ADD_FAILURE() << "modal script timed out; closing what is open";
-            CloseLeftovers();
-        }
-    });
+    ScriptRun run = {&script, &driver, false, GetTickCount(), 0, timeoutMs, false};
+    scriptFiber = CreateFiber(256 * 1024, RunScript, &run);
+    ASSERT_NE(nullptr, scriptFiber);
+    currentRun = &run;
+    UINT_PTR timer = SetTimer(nullptr, 0, 15, DriveScript);
+    Trace("trigger starts");
     trigger();
-    triggerDone = true;
-    watchdog.join();
-    worker.join();
-    EXPECT_TRUE(scriptDone.load());
+    Trace("trigger returned");
+    KillTimer(nullptr, timer);
+    // The trigger may return before the script has finished checking what it saw.
+    while (!run.done && GetTickCount() - run.start < timeoutMs)
+        ResumeScript();
+    currentRun = nullptr;
+    EXPECT_TRUE(run.done) << "the modal script did not finish";
+    DeleteFiber(scriptFiber);
+    scriptFiber = nullptr;
     EXPECT_FALSE(driver.failed) << "the modal script reported a failure";
-    std::vector<HWND> left = OpenDialogs();
-    EXPECT_TRUE(left.empty()) << "dialogs still open after the modal call returned";
-    if (!left.empty())
+    EXPECT_TRUE(OpenDialogs().empty()) << "dialogs still open after the modal call returned";
+    for (int round = 0; round < 50 && !OpenDialogs().empty(); ++round) {
         CloseLeftovers();
+        Pump(20);
+    }
     Pump(20);
 }
 
 HWND ModalScript::WaitForWindow(const char* className, const char* caption, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
+    Trace("waiting for %s %s", className, caption ? caption : "(any caption)");
     for (;;) {
-        if (HWND window = FindProcessWindow(className, caption))
+        if (HWND window = FindProcessWindow(className, caption)) {
+            Trace("found %p", static_cast<void*>(window));
             return window;
+        }
         if (GetTickCount() - start >= timeoutMs)
             break;
-        Sleep(20);
+        YieldToTrigger();
     }
     failed = true;
     ADD_FAILURE() << "no window of class " << className << (caption ? " with caption " : "") << (caption ? caption : "")
@@ -493,7 +577,7 @@ bool ModalScript::WaitForClose(HWND window, DWORD timeoutMs)
             ADD_FAILURE() << "window did not close within " << timeoutMs << " ms";
             return false;
         }
-        Sleep(20);
+        YieldToTrigger();
     }
     return true;
 }
@@ -573,25 +657,9 @@ void ModalScript::CloseMessageBox(HWND box)
     WaitForClose(box);
 }
 
-namespace {
-const UINT RunOnThreadMessage = WM_APP + 0x3A1;
-LRESULT CALLBACK RunOnThreadProc(int code, WPARAM wParam, LPARAM lParam)
+void ModalScript::OnWindowThread(HWND, const std::function<void()>& fn)
 {
-    const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (code == HC_ACTION && sent->message == RunOnThreadMessage && sent->wParam == 0x0F1A)
-        (*reinterpret_cast<const std::function<void()>*>(sent->lParam))();
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-}
-
-void ModalScript::OnWindowThread(HWND window, const std::function<void()>& fn)
-{
-    DWORD thread = GetWindowThreadProcessId(window, nullptr);
-    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RunOnThreadProc, nullptr, thread);
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(window, RunOnThreadMessage, 0x0F1A, reinterpret_cast<LPARAM>(&fn), SMTO_ABORTIFHUNG, 5000,
-                        &ignored);
-    UnhookWindowsHookEx(hook);
+    fn();  // the script already runs on the windows' own thread
 }
 
 // ---- Controls ------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Test rig: the test process plays Messenger. It owns an "MSBLClass" window on its main thread,
 // loads OrvlHook.dll (with the language chosen in the registry first), runs the injection
-// handshake as the host would, and drives modal windows from a second thread with bounded waits.
+// handshake as the host would, and drives modal windows with a script that runs inside their modal
+// loop, with bounded waits.
 //
 // CTest runs every test case in a process of its own, so the module's start-up state
 // (language, hook, menu) is fresh for each.
@@ -60,7 +61,8 @@ int CountProductPopups(HMENU menuBar);     // popups captioned "Orvella"
 // ---- Messages --------------------------------------------------------------------------------
 // Handles pending messages of the calling thread for about `milliseconds`.
 void Pump(DWORD milliseconds = 50);
-// Waits (pumping) until condition is true or timeout; returns the last value of condition.
+// Waits until condition is true or timeout (pumping, or inside a modal script letting the modal
+// loop run); returns the last value of condition.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 
 // Records messages that windows of the calling thread receive through SendMessage and from the
@@ -81,11 +83,12 @@ std::string Describe(const std::vector<RecordedMessage>& messages);
 
 // ---- Modal windows ---------------------------------------------------------------------------
 // Runs `trigger` on the calling thread (it opens something modal, e.g. SendMessage of a menu
-// command) while `script` runs on a second thread and drives the modal windows. The script must
-// close what it opens. Whatever is still open when the script returns or its time runs out is
-// closed by the rig and reported as a test failure; the call never hangs.
-// Windows owned by the calling thread must be reached with SendMessage for reading and with
-// PostMessage for anything that opens another modal window (a message box, a nested dialog).
+// command) while `script` drives the modal windows. The script runs on the same thread, as a
+// fiber that a timer resumes from inside the modal loop: every wait in it (WaitForWindow,
+// WaitUntil, ...) lets the modal loop run. The script must close what it opens. Whatever is still
+// open when the script returns or its time runs out is closed by the rig and reported as a test
+// failure. Anything that opens another modal window (a message box, a nested dialog) must be
+// posted (Click, PressSheetButton do that), never sent, or the script would wait inside it.
 class ModalScript;
 void RunModal(const std::function<void()>& trigger, const std::function<void(ModalScript&)>& script,
               DWORD timeoutMs = 20000);
@@ -108,7 +111,7 @@ public:
     // The icon shown by a message box: MB_ICONERROR, MB_ICONINFORMATION, ... or 0.
     UINT MessageBoxIcon(HWND box);
     void CloseMessageBox(HWND box);
-    // Runs fn on the thread that owns `window` (a SendMessage round trip) and waits for it.
+    // Runs fn on the thread that owns `window` (the script's own thread).
     void OnWindowThread(HWND window, const std::function<void()>& fn);
     // True once something failed in the script (timeouts).
     bool failed = false;

@@ -1,0 +1,623 @@
+// The settings sheet opened from Messenger's menu: what the Logon page shows, what it reports to
+// the sheet, what lands in the registry, and what MAPI was asked.
+#include "tests/rig/rig.h"
+#include "sandbox/mapi_provider/mapi_fixture.h"
+#include "sandbox/mapi_provider/mapi_recorder.h"
+#include "sandbox/messenger/messenger_window.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+
+using namespace rig;
+
+namespace {
+
+const char EnglishCaption[] = "Orvella Settings";
+const char RussianCaption[] = "Настройки Orvella";
+
+struct Report { bool changed; HWND page; };
+
+class SettingsSheet : public testing::Test {
+protected:
+    HWND messenger = nullptr;
+
+    void SetUp() override
+    {
+        MapiFixture::Clear();
+        DeleteSettingsKey();
+    }
+
+    void TearDown() override
+    {
+        if (SandboxMapi::Loaded()) {
+            EXPECT_EQ(0, SandboxMapi::LiveObjects()) << SandboxMapi::Log();
+            EXPECT_EQ(0, SandboxMapi::LiveBuffers()) << SandboxMapi::Log();
+            EXPECT_EQ(0, SandboxMapi::Misuses()) << SandboxMapi::Log();
+        }
+        MapiFixture::Clear();
+    }
+
+    void Start(Language language = Language::English)
+    {
+        messenger = CreateMessenger();
+        ASSERT_NE(nullptr, LoadModule(language));
+        ASSERT_TRUE(SandboxMapi::Load()) << "the MAPI provider stand-in is not loaded";
+        ASSERT_TRUE(InjectAsHost());
+        SandboxMapi::ResetLog();
+        sandbox::ResetMessengerStats();
+    }
+
+    // Opens the sheet with the menu command and runs body on the driver thread; body closes it.
+    void WithSheet(const std::function<void(ModalScript&, HWND sheet, HWND page)>& body,
+                   const char* caption = EnglishCaption)
+    {
+        RunModal([&] { EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0)); },
+                 [&](ModalScript& script) {
+                     HWND sheet = script.WaitForWindow("#32770", caption);
+                     if (!sheet)
+                         return;
+                     HWND page = script.CurrentPage(sheet);
+                     EXPECT_NE(nullptr, page);
+                     if (page)
+                         body(script, sheet, page);
+                     script.WaitForClose(sheet);
+                 });
+        EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the menu command reached Messenger";
+    }
+
+    static std::vector<Report> Reports(const MessageRecorder& recorder)
+    {
+        std::vector<Report> reports;
+        for (const RecordedMessage& message : recorder.Messages())
+            if (message.sent && (message.message == PSM_CHANGED || message.message == PSM_UNCHANGED))
+                reports.push_back({message.message == PSM_CHANGED, reinterpret_cast<HWND>(message.wParam)});
+        return reports;
+    }
+
+    static void SetText(HWND page, int controlId, const std::string& text)
+    {
+        SendMessageA(GetDlgItem(page, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+
+    static void Choose(HWND page, int index)
+    {
+        HWND list = GetDlgItem(page, IDC_PROFILE_LIST);
+        SendMessageA(list, CB_SETCURSEL, index, 0);
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_PROFILE_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    }
+
+    static bool ClickAndWait(ModalScript& script, HWND page, int radio)
+    {
+        script.Click(page, radio);
+        return WaitUntil([&] { return ButtonChecked(page, radio); }, 5000);
+    }
+
+    static void ExpectProfileControls(HWND page, bool enabled)
+    {
+        EXPECT_EQ(enabled, ControlEnabled(page, IDC_PROFILE_LIST));
+        EXPECT_EQ(enabled, ControlEnabled(page, IDC_PASSWORD));
+        EXPECT_EQ(enabled, ControlEnabled(page, IDC_TEST_LOGON));
+    }
+
+    static void ExpectStored(DWORD autoLogon, const std::string& profile, const std::string& password)
+    {
+        RegValue value = ReadSetting("AutoLogon");
+        ASSERT_TRUE(value.present);
+        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), value.type);
+        ASSERT_EQ(4u, value.data.size());
+        EXPECT_EQ(autoLogon, *reinterpret_cast<const DWORD*>(value.data.data()));
+        value = ReadSetting("Profile");
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), value.type);
+        EXPECT_EQ(profile + '\0', value.data);
+        value = ReadSetting("Password");
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), value.type);
+        EXPECT_EQ(password + '\0', value.data);
+    }
+
+    static void AddProfilesABC()
+    {
+        MapiFixture::AddProfile(std::string("A"), false);
+        MapiFixture::AddProfile(std::string("B"), true);
+        MapiFixture::AddProfile(std::string("C"), false);
+    }
+};
+
+} // namespace
+
+// ---- What the page shows ---------------------------------------------------------------------
+
+TEST_F(SettingsSheet, EmptyStoreSelectsTheDefaultProfileAndOkWritesIt)
+{
+    AddProfilesABC();
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ((std::vector<std::string>{"A", "B", "C"}), ComboItems(page, IDC_PROFILE_LIST));
+        EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
+        EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+        EXPECT_FALSE(ButtonChecked(page, IDC_PROFILE_LOGON));
+        EXPECT_TRUE(ControlEnabled(page, IDC_PROFILE_LOGON));
+        ExpectProfileControls(page, false);
+        EXPECT_EQ("", ControlText(page, IDC_PASSWORD));
+        std::vector<Report> reports = Reports(recorder);
+        ASSERT_EQ(1u, reports.size()) << Describe(recorder.Messages());
+        EXPECT_TRUE(reports[0].changed);  // "B" differs from the empty stored name
+        EXPECT_EQ(page, reports[0].page);
+        script.PressSheetButton(sheet, PSBTN_OK);
+    });
+    ExpectStored(1, "B", "");
+}
+
+TEST_F(SettingsSheet, StoredProfileNamedExactlyIsSelectedAndUnchanged)
+{
+    AddProfilesABC();
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", "C");
+    SetSettingString("Password", "pw");
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_TRUE(ButtonChecked(page, IDC_PROFILE_LOGON));
+        EXPECT_EQ(2, ComboSelection(page, IDC_PROFILE_LIST));
+        ExpectProfileControls(page, true);
+        EXPECT_EQ("pw", ControlText(page, IDC_PASSWORD));
+        std::vector<Report> reports = Reports(recorder);
+        ASSERT_EQ(1u, reports.size()) << Describe(recorder.Messages());
+        EXPECT_FALSE(reports[0].changed);
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+}
+
+TEST_F(SettingsSheet, StoredProfileInAnotherCaseIsSelectedAndApplyWritesTheListsSpelling)
+{
+    AddProfilesABC();
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", "c");
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ(2, ComboSelection(page, IDC_PROFILE_LIST));
+        std::vector<Report> reports = Reports(recorder);
+        ASSERT_EQ(1u, reports.size());
+        EXPECT_TRUE(reports[0].changed);
+        recorder.Clear();
+        script.PressSheetButton(sheet, PSBTN_APPLYNOW);
+        EXPECT_TRUE(WaitUntil([&] { return ReadSetting("Profile").data == std::string("C") + '\0'; }));
+        EXPECT_TRUE(WaitUntil([&] { return !Reports(recorder).empty(); }));
+        reports = Reports(recorder);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_FALSE(reports.back().changed);
+        EXPECT_TRUE(IsWindowVisible(sheet));  // Apply keeps the sheet open
+        EXPECT_EQ(2, ComboSelection(page, IDC_PROFILE_LIST));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    ExpectStored(0, "C", "");
+}
+
+TEST_F(SettingsSheet, VanishedProfileFallsBackToTheDefault)
+{
+    AddProfilesABC();
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", "Gone");
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
+        EXPECT_TRUE(ButtonChecked(page, IDC_PROFILE_LOGON));
+        std::vector<Report> reports = Reports(recorder);
+        ASSERT_EQ(1u, reports.size());
+        EXPECT_TRUE(reports[0].changed);
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    // Cancel writes nothing.
+    EXPECT_EQ(std::string("Gone") + '\0', ReadSetting("Profile").data);
+    EXPECT_FALSE(ReadSetting("Password").present);
+}
+
+TEST_F(SettingsSheet, NoDefaultProfileSelectsTheFirstAndLastMatchWins)
+{
+    MapiFixture::AddProfile(std::string("Work"), std::nullopt);   // default flag missing
+    MapiFixture::AddProfile(std::nullopt, true);                  // no name: not listed
+    MapiFixture::AddProfile(std::string("Home"), false);
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ((std::vector<std::string>{"Work", "Home"}), ComboItems(page, IDC_PROFILE_LIST));
+        EXPECT_EQ(0, ComboSelection(page, IDC_PROFILE_LIST));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+}
+
+TEST_F(SettingsSheet, AutoLogonStoredAsAnotherNumberShowsAutomaticAndApplyWritesOne)
+{
+    AddProfilesABC();
+    SetSettingDword("AutoLogon", 7);
+    SetSettingString("Profile", "B");
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+        std::vector<Report> reports = Reports(recorder);
+        ASSERT_EQ(1u, reports.size());
+        EXPECT_TRUE(reports[0].changed);
+        script.PressSheetButton(sheet, PSBTN_OK);
+    });
+    ExpectStored(1, "B", "");
+}
+
+TEST_F(SettingsSheet, NoProfilesMeansAutomaticLogonOnly)
+{
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", "Old");
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_TRUE(ComboItems(page, IDC_PROFILE_LIST).empty());
+        EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+        EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
+        ExpectProfileControls(page, false);
+        script.PressSheetButton(sheet, PSBTN_OK);
+    });
+    ExpectStored(1, "Old", "");
+}
+
+TEST_F(SettingsSheet, OnlyTheFirstHundredProfilesAreListed)
+{
+    for (int i = 0; i < 130; ++i) {
+        char name[32];
+        wsprintfA(name, "Profile %03d", i);
+        MapiFixture::AddProfile(std::string(name), i == 120);
+    }
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        std::vector<std::string> items = ComboItems(page, IDC_PROFILE_LIST);
+        ASSERT_EQ(100u, items.size());
+        EXPECT_EQ("Profile 099", items.back());
+        EXPECT_EQ(0, ComboSelection(page, IDC_PROFILE_LIST));  // the default lies beyond the batch
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    EXPECT_TRUE(SandboxMapi::Has("Table.QueryRows count=100 flags=0 -> 0 rows=100"));
+    // One batch per table: the page loads at WM_INITDIALOG and again at activation.
+    EXPECT_EQ(SandboxMapi::CallCount("ProfAdmin.GetProfileTable"), SandboxMapi::CallCount("Table.QueryRows"));
+    EXPECT_EQ(2, SandboxMapi::CallCount("Table.QueryRows"));
+}
+
+class ProfileListFailure : public SettingsSheet, public testing::WithParamInterface<const char*> {};
+
+TEST_P(ProfileListFailure, LeavesAnEmptyListAndReleasesEverything)
+{
+    AddProfilesABC();
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", "B");
+    MapiFixture::SetStep(GetParam(), static_cast<HRESULT>(0x80004005L));
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_TRUE(ComboItems(page, IDC_PROFILE_LIST).empty());
+        EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+        EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
+        ExpectProfileControls(page, false);
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    // TearDown checks that every object and buffer was released.
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ProfileListFailure,
+                         testing::Values("FailAdminProfiles", "FailGetProfileTable", "FailProfileSetColumns",
+                                         "FailProfileQueryRows"));
+
+// ---- What the page reports -------------------------------------------------------------------
+
+TEST_F(SettingsSheet, RadioClicksSwitchControlsAndReportEachTime)
+{
+    AddProfilesABC();
+    SetSettingString("Profile", "B");
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        ASSERT_EQ(1u, Reports(recorder).size());
+        EXPECT_FALSE(Reports(recorder)[0].changed);
+        recorder.Clear();
+        ASSERT_TRUE(ClickAndWait(script, page, IDC_PROFILE_LOGON));
+        EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_PROFILE_LIST); }));
+        ExpectProfileControls(page, true);
+        EXPECT_TRUE(WaitUntil([&] { return Reports(recorder).size() == 1; }));
+        EXPECT_TRUE(Reports(recorder).back().changed);
+        ASSERT_TRUE(ClickAndWait(script, page, IDC_AUTO_LOGON));
+        EXPECT_TRUE(WaitUntil([&] { return !ControlEnabled(page, IDC_PROFILE_LIST); }));
+        ExpectProfileControls(page, false);
+        EXPECT_TRUE(WaitUntil([&] { return Reports(recorder).size() == 2; }));
+        EXPECT_FALSE(Reports(recorder).back().changed);
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+}
+
+TEST_F(SettingsSheet, TypingAndChoosingReportAgainstTheLoadedValues)
+{
+    AddProfilesABC();
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", "A");
+    SetSettingString("Password", "old");
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        // Loading set the password box (raising EN_CHANGE) without a report: one from activation.
+        ASSERT_EQ(1u, Reports(recorder).size()) << Describe(recorder.Messages());
+        recorder.Clear();
+        SetText(page, IDC_PASSWORD, "new");
+        SetText(page, IDC_PASSWORD, "old");
+        Choose(page, 2);
+        Choose(page, 0);
+        std::vector<Report> reports = Reports(recorder);
+        ASSERT_EQ(4u, reports.size()) << Describe(recorder.Messages());
+        EXPECT_TRUE(reports[0].changed);
+        EXPECT_FALSE(reports[1].changed);
+        EXPECT_TRUE(reports[2].changed);
+        EXPECT_FALSE(reports[3].changed);
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+}
+
+TEST_F(SettingsSheet, OtherNotificationsAndMessagesAreIgnored)
+{
+    AddProfilesABC();
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        recorder.Clear();
+        HWND edit = GetDlgItem(page, IDC_PASSWORD);
+        EXPECT_EQ(0, SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_PASSWORD, EN_SETFOCUS), reinterpret_cast<LPARAM>(edit)));
+        EXPECT_EQ(0, SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_PROFILE_LIST, CBN_DROPDOWN), 0));
+        NMHDR header = {sheet, 0, static_cast<UINT>(PSN_RESET)};
+        EXPECT_EQ(0, SendMessageA(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header)));
+        header.code = static_cast<UINT>(-1234);
+        EXPECT_EQ(0, SendMessageA(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header)));
+        HELPINFO help = {};
+        help.cbSize = sizeof(help);
+        EXPECT_EQ(0, SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&help)));
+        EXPECT_TRUE(Reports(recorder).empty()) << Describe(recorder.Messages());
+        EXPECT_TRUE(IsWindowVisible(sheet));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+}
+
+TEST_F(SettingsSheet, CloseOnThePageClosesTheSheet)
+{
+    AddProfilesABC();
+    Start();
+    WithSheet([&](ModalScript&, HWND, HWND page) { PostMessageA(page, WM_CLOSE, 0, 0); });
+    EXPECT_FALSE(ReadSetting("AutoLogon").present);
+}
+
+// ---- Saving ------------------------------------------------------------------------------------
+
+TEST_F(SettingsSheet, ApplySavesAndReloadsThenOkKeepsIt)
+{
+    AddProfilesABC();
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        ASSERT_TRUE(ClickAndWait(script, page, IDC_PROFILE_LOGON));
+        EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_PASSWORD); }));
+        Choose(page, 0);
+        SetText(page, IDC_PASSWORD, "s3cret");
+        recorder.Clear();
+        script.PressSheetButton(sheet, PSBTN_APPLYNOW);
+        EXPECT_TRUE(WaitUntil([&] { return ReadSetting("Password").present; }));
+        EXPECT_TRUE(WaitUntil([&] { return !Reports(recorder).empty(); }));
+        EXPECT_FALSE(Reports(recorder).back().changed);
+        EXPECT_EQ("s3cret", ControlText(page, IDC_PASSWORD));
+        EXPECT_TRUE(ButtonChecked(page, IDC_PROFILE_LOGON));
+        EXPECT_EQ(0, ComboSelection(page, IDC_PROFILE_LIST));
+        script.PressSheetButton(sheet, PSBTN_OK);
+    });
+    ExpectStored(0, "A", "s3cret");
+}
+
+TEST_F(SettingsSheet, CancelWritesNothingAndKeepsHostileValuesByteForByte)
+{
+    AddProfilesABC();
+    std::string junk(5000, 'x');
+    SetSettingRaw("Profile", REG_BINARY, junk.data(), static_cast<DWORD>(junk.size()));
+    SetSettingRaw("Password", REG_BINARY, junk.data(), 300);
+    SetSettingString("AutoLogon", "0");
+    RegValue profileBefore = ReadSetting("Profile");
+    RegValue passwordBefore = ReadSetting("Password");
+    RegValue autoBefore = ReadSetting("AutoLogon");
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ("", ControlText(page, IDC_PASSWORD));
+        EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    EXPECT_EQ(profileBefore.data, ReadSetting("Profile").data);
+    EXPECT_EQ(passwordBefore.data, ReadSetting("Password").data);
+    EXPECT_EQ(autoBefore.data, ReadSetting("AutoLogon").data);
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), ReadSetting("Profile").type);
+}
+
+TEST_F(SettingsSheet, LongestPasswordAndProfileRoundTrip)
+{
+    std::string longName(299, 'P');
+    MapiFixture::AddProfile(std::string("Short"), true);
+    MapiFixture::AddProfile(longName, false);
+    std::string longPassword(299, 'w');
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", longName);
+    SetSettingString("Password", longPassword);
+    Start();
+    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ(longPassword, ControlText(page, IDC_PASSWORD));
+        EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
+        ASSERT_EQ(1u, Reports(recorder).size());
+        EXPECT_FALSE(Reports(recorder)[0].changed);
+        script.PressSheetButton(sheet, PSBTN_OK);
+    });
+    ExpectStored(0, longName, longPassword);
+}
+
+TEST_F(SettingsSheet, OverlongTypedPasswordIsSavedAsItsFirst299Characters)
+{
+    AddProfilesABC();
+    SetSettingDword("AutoLogon", 0);
+    SetSettingString("Profile", "A");
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        SetText(page, IDC_PASSWORD, std::string(300, 'z'));
+        script.PressSheetButton(sheet, PSBTN_APPLYNOW);
+        EXPECT_TRUE(WaitUntil([&] { return ReadSetting("Password").present; }));
+        EXPECT_EQ(std::string(299, 'z'), ControlText(page, IDC_PASSWORD));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    ExpectStored(0, "A", std::string(299, 'z'));
+}
+
+class HostileStoredText : public SettingsSheet, public testing::WithParamInterface<int> {};
+
+TEST_P(HostileStoredText, UnterminatedValuesFillingTheFieldAreNotRead)
+{
+    AddProfilesABC();
+    int size = GetParam();
+    std::string bytes(static_cast<size_t>(size), 'q');
+    SetSettingRaw("Password", REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+    SetSettingRaw("Profile", REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        std::string shown = ControlText(page, IDC_PASSWORD);
+        if (size < 300)
+            EXPECT_EQ(bytes, shown);  // shorter than the field: read and terminated
+        else
+            EXPECT_EQ("", shown);
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, HostileStoredText, testing::Values(0, 1, 298, 299, 300, 301, 5000));
+
+// ---- The sheet ----------------------------------------------------------------------------------
+
+TEST_F(SettingsSheet, MapiIsInitialisedForTheSheetAndUninitialisedOnce)
+{
+    AddProfilesABC();
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND) {
+        EXPECT_FALSE(SandboxMapi::Has("MAPIUninitialize"));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    std::vector<std::string> lines = SandboxMapi::Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("MAPIInitialize flags=9 -> 0", lines.front());
+    EXPECT_EQ("MAPIUninitialize", lines.back());
+    EXPECT_EQ(1, SandboxMapi::CallCount("MAPIInitialize"));
+    EXPECT_EQ(1, SandboxMapi::CallCount("MAPIUninitialize"));
+    EXPECT_TRUE(SandboxMapi::Has("MAPIAdminProfiles flags=0 -> 0"));
+    EXPECT_TRUE(SandboxMapi::Has("ProfAdmin.GetProfileTable flags=0 -> 0"));
+    EXPECT_TRUE(SandboxMapi::Has("Table.SetColumns tags=3001001e,3d04000b flags=2 -> 0"));
+}
+
+TEST_F(SettingsSheet, InitialisationRetriesWithoutNoCoinit)
+{
+    AddProfilesABC();
+    MapiFixture::SetInit(static_cast<HRESULT>(0x80040106L));
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ(3u, ComboItems(page, IDC_PROFILE_LIST).size());
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    std::vector<std::string> lines = SandboxMapi::Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("MAPIInitialize flags=9 -> 80040106", lines[0]);
+    EXPECT_EQ("MAPIInitialize flags=1 -> 0", lines[1]);
+    EXPECT_EQ(2, SandboxMapi::CallCount("MAPIInitialize"));
+    EXPECT_EQ(1, SandboxMapi::CallCount("MAPIUninitialize"));
+}
+
+TEST_F(SettingsSheet, InitialisationFailingEverywhereStillShowsTheSheet)
+{
+    AddProfilesABC();
+    MapiFixture::SetInit(static_cast<HRESULT>(0x80040106L), static_cast<HRESULT>(0x80004005L),
+                         static_cast<HRESULT>(0x80004005L));
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND) { script.PressSheetButton(sheet, PSBTN_CANCEL); });
+    std::vector<std::string> lines = SandboxMapi::Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ("MAPIInitialize flags=9 -> 80040106", lines[0]);
+    EXPECT_EQ("MAPIInitialize flags=1 -> 80004005", lines[1]);
+    EXPECT_EQ("MAPIInitialize null -> 80004005", lines[2]);
+    EXPECT_EQ(1, SandboxMapi::CallCount("MAPIUninitialize"));
+}
+
+TEST_F(SettingsSheet, OtherInitialisationFailureGoesStraightToTheLastAttempt)
+{
+    MapiFixture::SetInit(static_cast<HRESULT>(0x80004005L));
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND) { script.PressSheetButton(sheet, PSBTN_CANCEL); });
+    std::vector<std::string> lines = SandboxMapi::Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("MAPIInitialize flags=9 -> 80004005", lines[0]);
+    EXPECT_EQ("MAPIInitialize null -> 0", lines[1]);
+}
+
+TEST_F(SettingsSheet, SecondOpeningReusesThePageAndBracketsMapiAgain)
+{
+    AddProfilesABC();
+    Start();
+    HWND firstPage = nullptr;
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        firstPage = page;
+        SetText(page, IDC_PASSWORD, "typed");
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_NE(firstPage, page);
+        EXPECT_EQ("", ControlText(page, IDC_PASSWORD));  // cancelled typing is not kept
+        EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
+        script.PressSheetButton(sheet, PSBTN_OK);
+    });
+    ExpectStored(1, "B", "");
+    EXPECT_EQ(2, SandboxMapi::CallCount("MAPIInitialize"));
+    EXPECT_EQ(2, SandboxMapi::CallCount("MAPIUninitialize"));
+}
+
+TEST_F(SettingsSheet, SheetHasItsButtonsAndIsOwnedByMessenger)
+{
+    AddProfilesABC();
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ(messenger, GetWindow(sheet, GW_OWNER));
+        EXPECT_FALSE(IsWindowEnabled(messenger));  // modal
+        EXPECT_NE(nullptr, GetDlgItem(sheet, IDOK));
+        EXPECT_NE(nullptr, GetDlgItem(sheet, IDCANCEL));
+        EXPECT_NE(nullptr, GetDlgItem(sheet, 0x3021));  // Apply
+        EXPECT_NE(nullptr, GetDlgItem(sheet, IDHELP));
+        EXPECT_FALSE(GetWindowLongA(sheet, GWL_EXSTYLE) & WS_EX_CONTEXTHELP);
+        EXPECT_EQ("Logon", WindowText(page));
+        EXPECT_EQ("Test logon", ControlText(page, IDC_TEST_LOGON));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    });
+    EXPECT_TRUE(IsWindowEnabled(messenger));
+}
+
+TEST_F(SettingsSheet, RussianSheet)
+{
+    AddProfilesABC();
+    Start(Language::Russian);
+    WithSheet(
+        [&](ModalScript& script, HWND sheet, HWND page) {
+            HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+            wchar_t tab[64] = L"";
+            TCITEMW item = {};
+            item.mask = TCIF_TEXT;
+            item.pszText = tab;
+            item.cchTextMax = 64;
+            SendMessageW(tabs, TCM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            EXPECT_EQ("Подключение", Utf8(tab));
+            EXPECT_EQ("Тестовый вход", ControlText(page, IDC_TEST_LOGON));
+            EXPECT_EQ("Профиль", [&] {
+                for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+                    if (WindowText(child) == "Профиль")
+                        return std::string("Профиль");
+                return std::string();
+            }());
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        },
+        RussianCaption);
+}
