@@ -1,0 +1,88 @@
+#include "fixture_reader.h"
+
+#include <algorithm>
+
+namespace fx {
+namespace {
+
+const char kRoot[] = "Software\\Orvella Sandbox\\MAPI";
+
+class Key {
+ public:
+  explicit Key(const std::string& subkey) {
+    std::string path = kRoot;
+    if (!subkey.empty()) path += "\\" + subkey;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS)
+      key_ = nullptr;
+  }
+  ~Key() {
+    if (key_) RegCloseKey(key_);
+  }
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+std::optional<DWORD> Dword(const std::string& subkey, const char* name) {
+  Key key(subkey);
+  if (!key.get()) return std::nullopt;
+  DWORD type = 0, value = 0, size = sizeof value;
+  if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof value)
+    return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> String(const std::string& subkey, const char* name) {
+  Key key(subkey);
+  if (!key.get()) return std::nullopt;
+  // The value may change between the two queries: retry a few times with the new size.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      return std::nullopt;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
+    std::vector<char> buffer(size + 2, '\0');
+    DWORD got = size;
+    LONG rc = RegQueryValueExA(key.get(), name, nullptr, &type,
+                               reinterpret_cast<BYTE*>(buffer.data()), &got);
+    if (rc == ERROR_MORE_DATA) continue;
+    if (rc != ERROR_SUCCESS) return std::nullopt;
+    if (got > size) got = size;
+    buffer[got] = '\0';  // the stored value need not be terminated
+    return std::string(buffer.data());
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> Subkeys(const std::string& subkey) {
+  std::vector<std::string> names;
+  Key key(subkey);
+  if (!key.get()) return names;
+  DWORD count = 0, longest = 0;
+  if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return names;
+  std::vector<char> name(longest + 2);
+  for (DWORD i = 0;; ++i) {
+    DWORD len = static_cast<DWORD>(name.size());
+    LONG rc = RegEnumKeyExA(key.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) break;
+    names.emplace_back(name.data(), len);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+HRESULT StepFailure(const char* name) {
+  std::optional<DWORD> value = RootDword(name);
+  return value ? static_cast<HRESULT>(*value) : S_OK;
+}
+
+}  // namespace fx

@@ -1,0 +1,48 @@
+// Property rows as the fixture describes them, and their copy into MAPI-allocated values.
+#pragma once
+
+#include <windows.h>
+#include <mapix.h>
+
+#include <string>
+#include <vector>
+
+namespace sbx {
+
+// Tags that mingw-w64's headers leave out.
+constexpr ULONG kPrSmtpAddressA = PROP_TAG(PT_STRING8, 0x39FE);
+constexpr ULONG kMapiNoCoinit = 0x00000008;
+constexpr HRESULT kMapiEEndOfSession = static_cast<HRESULT>(0x80040200L);
+constexpr HRESULT kMapiENotInitialized = static_cast<HRESULT>(0x80040605L);
+
+struct Prop {
+  ULONG tag = 0;
+  std::string text;         // PT_STRING8
+  std::vector<BYTE> bytes;  // PT_BINARY
+  bool flag = false;        // PT_BOOLEAN
+};
+
+using Row = std::vector<Prop>;
+
+// The prop with the tag's id, or null.
+const Prop* FindProp(const Row& row, ULONG tag);
+
+// Fills values[i] for tags[i]; strings and binaries are MAPIAllocateMore'd on `owner`.
+// A prop the row lacks comes back PT_ERROR / MAPI_E_NOT_FOUND. Returns the number of such errors,
+// or -1 if memory ran out.
+int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* values, void* owner);
+
+// "3001001e,3d04000b"
+std::string TagList(const ULONG* tags, ULONG count);
+
+// IUnknown, IMailUser, ... or the GUID in braces.
+std::string IidName(REFIID iid);
+
+extern const IID kIidIUnknown;
+extern const IID kIidIMAPIProp;
+extern const IID kIidIMailUser;
+extern const IID kIidIMAPITable;
+extern const IID kIidIMAPISession;
+extern const IID kIidIProfAdmin;
+
+}  // namespace sbx
