@@ -30,6 +30,17 @@ std::wstring Wide(const std::string& utf8)
     return result;
 }
 
+std::string Ansi(const std::string& utf8)
+{
+    std::wstring wide = Wide(utf8);
+    if (wide.empty())
+        return std::string();
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &result[0], size, nullptr, nullptr);
+    return result;
+}
+
 std::string WindowText(HWND window)
 {
     // WM_GETTEXT through SendMessageTimeout: safe while the owning thread is busy elsewhere.

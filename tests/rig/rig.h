@@ -19,6 +19,8 @@ namespace rig {
 // ---- Texts -------------------------------------------------------------------------------
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
+// UTF-8 text in the ANSI code page, as MAPI and the "A" functions hand it over.
+std::string Ansi(const std::string& utf8);
 // A window's text read with the "W" function, as UTF-8 (compare with UTF-8 literals).
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
