@@ -35,6 +35,7 @@ struct Outcome {
     UINT icon = 0;
     HWND owner = nullptr;
     HWND page = nullptr;
+    HWND sheet = nullptr;
     bool shown = false;
 };
 
@@ -87,6 +88,7 @@ protected:
                          return;
                      HWND page = script.CurrentPage(sheet);
                      outcome.page = page;
+                     outcome.sheet = sheet;
                      script.Click(page, IDC_PROFILE_LOGON);
                      EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
                      HWND list = GetDlgItem(page, IDC_PROFILE_LIST);
@@ -105,8 +107,9 @@ protected:
                          outcome.icon = script.MessageBoxIcon(box);
                          outcome.owner = GetWindow(box, GW_OWNER);
                          // A session that was opened is logged off and gone before the box appears.
-                         if (SandboxMapi::Has("Session.QueryIdentity -> 0"))
+                         if (SandboxMapi::Has("Session.QueryIdentity -> 0")) {
                              EXPECT_TRUE(SandboxMapi::Has("Release Session refs=0")) << SandboxMapi::Log();
+                         }
                          script.CloseMessageBox(box);
                      }
                      // The click reports nothing to the sheet.
@@ -168,7 +171,7 @@ TEST_F(TestLogon, MapiReceivesTheSelectedProfileTypedPasswordAndPageWindow)
     Outcome outcome = Press(1, "typed secret");
     ASSERT_TRUE(outcome.shown);
     // The box belongs to the page; Windows makes the page's top-level window (the sheet) its owner.
-    EXPECT_EQ(GetAncestor(outcome.page, GA_ROOT), outcome.owner);
+    EXPECT_EQ(outcome.sheet, outcome.owner);
     EXPECT_TRUE(SandboxMapi::Has("MAPILogonEx ui=" + Hex8(outcome.page) +
                                  " profile=\"Work\" password=\"typed secret\" flags=23 -> 0"))
         << SandboxMapi::Log();
