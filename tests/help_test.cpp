@@ -1,0 +1,536 @@
+// Help topics, driven as Messenger and the user drive them: the "Help..." command (132) sent to
+// Messenger's window after injection, and the settings sheet's Help button.
+//
+// Most cases put the recording hhctrl.ocx of sandbox/hhctrl_recorder on the DLL search path
+// (SetDllDirectoryA) before the first request; Wine takes it over its own control because
+// tests/help_test.env starts every case with WINEDLLOVERRIDES hhctrl.ocx=n,b. The cases that
+// do not touch the search path find no native control and get Wine's own viewer.
+#include "tests/rig/rig.h"
+#include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
+#include "sandbox/messenger/messenger_window.h"
+
+#include <gtest/gtest.h>
+#include <commctrl.h>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT HelpCommand = 132;
+const UINT SettingsCommand = 1101;
+const UINT HhDisplayTopic = 0x0000;
+const UINT HhInitialize = 0x001C;
+const char HelpControl[] = "hhctrl.ocx";
+
+std::string FolderOf(const std::string& path)
+{
+    size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string ModulePath(HMODULE module)
+{
+    char path[MAX_PATH * 2] = "";
+    GetModuleFileNameA(module, path, sizeof(path));
+    return path;
+}
+
+// The folder of this test program (with its separator), where the build puts OrvlHook.dll too.
+std::string OutputFolder()
+{
+    return FolderOf(ModulePath(nullptr));
+}
+
+// Makes hhctrl.ocx from help-recorder/ or help-noentry/ the one the module's LoadLibraryA finds.
+void UseHelpControlFrom(const char* folder)
+{
+    std::string path = OutputFolder() + folder;
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + "\\hhctrl.ocx").c_str()))
+        << path << "\\hhctrl.ocx is not built";
+    ASSERT_TRUE(SetDllDirectoryA(path.c_str()));
+}
+
+LONG Counter(const char* variable)
+{
+    char text[16] = "";
+    DWORD length = GetEnvironmentVariableA(variable, text, sizeof(text));
+    if (length == 0 || length >= sizeof(text))
+        return 0;
+    return atol(text);
+}
+
+template <typename Proc>
+Proc RecorderExport(const char* name)
+{
+    HMODULE control = GetModuleHandleA(HelpControl);
+    if (!control)
+        return nullptr;
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(control, name)));
+}
+
+// What the loaded recorder was asked, in order; empty when no recorder is loaded.
+std::vector<HhRecorderCall> RecordedCalls()
+{
+    std::vector<HhRecorderCall> calls;
+    auto count = RecorderExport<HhRecorderCallCountProc>("HhRecorder_CallCount");
+    auto get = RecorderExport<HhRecorderGetCallProc>("HhRecorder_GetCall");
+    if (!count || !get)
+        return calls;
+    LONG total = count();
+    EXPECT_LE(total, HH_RECORDER_MAX_CALLS) << "more calls than the recorder keeps";
+    for (LONG i = 0; i < total && i < HH_RECORDER_MAX_CALLS; ++i) {
+        HhRecorderCall call;
+        if (get(i, &call))
+            calls.push_back(call);
+    }
+    return calls;
+}
+
+LONG RecordedCallCount()
+{
+    auto count = RecorderExport<HhRecorderCallCountProc>("HhRecorder_CallCount");
+    return count ? count() : 0;
+}
+
+bool InsideModule(HMODULE module, DWORD_PTR address)
+{
+    const BYTE* base = reinterpret_cast<const BYTE*>(module);
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    DWORD_PTR start = reinterpret_cast<DWORD_PTR>(base);
+    return address >= start && address < start + nt->OptionalHeader.SizeOfImage;
+}
+
+std::string Describe(const HhRecorderCall& call)
+{
+    char line[HH_RECORDER_TEXT_CAPACITY + 100];
+    wsprintfA(line, "caller=%p command=%u data=%08lx file=%s%s%s", static_cast<void*>(call.caller), call.command,
+              static_cast<unsigned long>(call.data), call.fileAddress ? "\"" : "null", call.file,
+              call.fileAddress ? "\"" : "");
+    return line;
+}
+
+std::string Describe(const std::vector<HhRecorderCall>& calls)
+{
+    std::string text;
+    for (const HhRecorderCall& call : calls)
+        text += Describe(call) + "\n";
+    return text.empty() ? "(no calls)\n" : text;
+}
+
+// HH_INITIALIZE as the module must send it: no window, no file, the address of a cookie that
+// lives in the module's own data and that the control filled in, on Messenger's thread.
+void ExpectInitialize(const HhRecorderCall& call, HMODULE module)
+{
+    EXPECT_EQ(HhInitialize, call.command) << Describe(call);
+    EXPECT_EQ(nullptr, call.caller) << Describe(call);
+    EXPECT_EQ(nullptr, call.fileAddress) << Describe(call);
+    ASSERT_NE(0u, call.data) << Describe(call);
+    EXPECT_TRUE(InsideModule(module, call.data)) << "the cookie is not module-wide state: " << Describe(call);
+    EXPECT_EQ(HH_RECORDER_COOKIE, *reinterpret_cast<const DWORD*>(call.data));
+    EXPECT_EQ(GetCurrentThreadId(), call.threadId);
+}
+
+void ExpectDisplay(const HhRecorderCall& call, HWND caller, const std::string& address)
+{
+    EXPECT_EQ(HhDisplayTopic, call.command) << Describe(call);
+    EXPECT_EQ(caller, call.caller) << Describe(call);
+    EXPECT_NE(nullptr, call.fileAddress) << Describe(call);
+    EXPECT_EQ(address, call.file);
+    EXPECT_EQ(0u, call.data) << Describe(call);
+}
+
+// Messenger with the module injected, as the add-in host leaves it.
+HWND StartMessenger(rig::Language language)
+{
+    HMODULE module = rig::LoadModule(language);
+    EXPECT_NE(nullptr, module);
+    HWND messenger = rig::CreateMessenger();
+    EXPECT_TRUE(rig::InjectAsHost());
+    EXPECT_EQ(1, rig::CountProductPopups(GetMenu(messenger)));
+    return messenger;
+}
+
+// The user picks "Help..." in the "Orvella" popup.
+void ChooseHelp(HWND messenger)
+{
+    EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, MAKEWPARAM(HelpCommand, 0), 0));
+    rig::Pump(20);
+}
+
+std::string HelpFileBeside(HMODULE module)
+{
+    return FolderOf(ModulePath(module)) + "Orvella.chm";
+}
+
+// True when the module holds exactly one reference to the control: one FreeLibrary unloads it.
+// Ends the test's use of the control (the module's entry point is left dangling).
+bool ControlReleasedByOneFree()
+{
+    HMODULE control = GetModuleHandleA(HelpControl);
+    if (!control || !FreeLibrary(control))
+        return false;
+    return GetModuleHandleA(HelpControl) == nullptr;
+}
+
+} // namespace
+
+// ---- The help command with the recording control ------------------------------------------
+
+TEST(HelpRecorder, FirstRequestLoadsControlInitialisesAndShowsIntro)
+{
+    UseHelpControlFrom("help-recorder");
+    HWND messenger = StartMessenger(rig::Language::English);
+    EXPECT_EQ(nullptr, GetModuleHandleA(HelpControl)) << "the control is loaded before anyone asks for help";
+
+    ChooseHelp(messenger);
+
+    HMODULE control = GetModuleHandleA(HelpControl);
+    ASSERT_NE(nullptr, control) << "hhctrl.ocx was not loaded";
+    EXPECT_EQ(OutputFolder() + "help-recorder\\hhctrl.ocx", ModulePath(control));
+    EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(2u, calls.size()) << Describe(calls);
+    ExpectInitialize(calls[0], rig::Module());
+    ExpectDisplay(calls[1], messenger, HelpFileBeside(rig::Module()) + "::/htmls/Intro.htm");
+    // The command is the module's: Messenger's own procedure never sees it.
+    EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
+}
+
+TEST(HelpRecorder, SecondRequestOnlyShowsTheTopicAgain)
+{
+    UseHelpControlFrom("help-recorder");
+    HWND messenger = StartMessenger(rig::Language::English);
+
+    ChooseHelp(messenger);
+    ChooseHelp(messenger);
+
+    std::string address = HelpFileBeside(rig::Module()) + "::/htmls/Intro.htm";
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(3u, calls.size()) << Describe(calls);
+    ExpectInitialize(calls[0], rig::Module());
+    ExpectDisplay(calls[1], messenger, address);
+    ExpectDisplay(calls[2], messenger, address);
+    EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
+    EXPECT_TRUE(ControlReleasedByOneFree()) << "the module loaded the control more than once";
+}
+
+TEST(HelpRecorder, HelpCommandWithAnyNotificationCodeShowsIntro)
+{
+    UseHelpControlFrom("help-recorder");
+    HWND messenger = StartMessenger(rig::Language::English);
+
+    // An accelerator sends the command with notification code 1.
+    EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, MAKEWPARAM(HelpCommand, 1), 0));
+
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(2u, calls.size()) << Describe(calls);
+    ExpectDisplay(calls[1], messenger, HelpFileBeside(rig::Module()) + "::/htmls/Intro.htm");
+}
+
+TEST(HelpRecorderRussian, TopicComesFromTheRussianFolderOfTheSameFile)
+{
+    UseHelpControlFrom("help-recorder");
+    HWND messenger = StartMessenger(rig::Language::Russian);
+
+    ChooseHelp(messenger);
+    ChooseHelp(messenger);
+
+    std::string address = HelpFileBeside(rig::Module()) + "::/htmls_r/Intro.htm";
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(3u, calls.size()) << Describe(calls);
+    ExpectInitialize(calls[0], rig::Module());
+    ExpectDisplay(calls[1], messenger, address);
+    ExpectDisplay(calls[2], messenger, address);
+}
+
+// ---- The control missing, or without its entry point ---------------------------------------
+
+TEST(HelpRecorderMissing, EveryRequestTriesToLoadTheControlAgain)
+{
+    UseHelpControlFrom("help-recorder");
+    ASSERT_TRUE(SetEnvironmentVariableA(HH_RECORDER_REFUSE_VARIABLE, "1"));
+    HWND messenger = StartMessenger(rig::Language::English);
+
+    for (int request = 1; request <= 3; ++request) {
+        ChooseHelp(messenger);
+        EXPECT_EQ(request, Counter(HH_RECORDER_REFUSED_VARIABLE)) << "request " << request << " did not try to load";
+        EXPECT_EQ(nullptr, GetModuleHandleA(HelpControl)) << "some hhctrl.ocx was loaded after all";
+    }
+    EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
+
+    // Once the control can be loaded, the next request sets help up from the start.
+    ASSERT_TRUE(SetEnvironmentVariableA(HH_RECORDER_REFUSE_VARIABLE, nullptr));
+    ChooseHelp(messenger);
+    EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(2u, calls.size()) << Describe(calls);
+    ExpectInitialize(calls[0], rig::Module());
+    ExpectDisplay(calls[1], messenger, HelpFileBeside(rig::Module()) + "::/htmls/Intro.htm");
+}
+
+TEST(HelpRecorderNoEntry, NothingIsShownAndTheControlIsLoadedOnlyOnce)
+{
+    UseHelpControlFrom("help-noentry");
+    HWND messenger = StartMessenger(rig::Language::English);
+
+    ChooseHelp(messenger);
+    HMODULE control = GetModuleHandleA(HelpControl);
+    ASSERT_NE(nullptr, control) << "hhctrl.ocx was not loaded";
+    auto hasEntry = RecorderExport<HhRecorderHasEntryProc>("HhRecorder_HasEntry");
+    ASSERT_NE(nullptr, hasEntry);
+    ASSERT_FALSE(hasEntry()) << "the control with ordinal 14 was loaded instead";
+
+    ChooseHelp(messenger);
+    ChooseHelp(messenger);
+
+    // Its HtmlHelpA is exported by name only: a caller that looks it up by name shows up here.
+    EXPECT_EQ(0, RecordedCallCount()) << Describe(RecordedCalls());
+    EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
+    EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
+    EXPECT_TRUE(ControlReleasedByOneFree()) << "the module loaded the control more than once";
+}
+
+// ---- A module folder near the path limit ---------------------------------------------------
+
+namespace {
+
+// A copy of OrvlHook.dll, named o.dll so that it still loads, in a new folder whose path (with
+// its separator) followed by "Orvella.chm" is helpFilePathLength characters long.
+std::string CopyModuleForHelpPath(int helpFilePathLength)
+{
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof(temp), temp);
+    char unique[64];
+    wsprintfA(unique, "orvl-help-%lu-%lu\\", GetCurrentProcessId(), GetTickCount());
+    std::string folder = std::string(temp) + unique;
+    int wanted = helpFilePathLength - lstrlenA("Orvella.chm");
+    EXPECT_LT(static_cast<int>(folder.size()) + 2, wanted);
+    CreateDirectoryW((L"\\\\?\\" + rig::Wide(folder)).c_str(), nullptr);
+    while (static_cast<int>(folder.size()) < wanted) {
+        int left = wanted - static_cast<int>(folder.size());
+        int name = left - 1 > 100 ? 100 : left - 1;
+        if (left - (name + 1) == 1)
+            --name;  // never leave room for a separator alone
+        folder += std::string(static_cast<size_t>(name), 'd') + "\\";
+        EXPECT_TRUE(CreateDirectoryW((L"\\\\?\\" + rig::Wide(folder)).c_str(), nullptr)) << folder;
+    }
+    EXPECT_EQ(wanted, static_cast<int>(folder.size()));
+    std::string copy = folder + "o.dll";
+    std::string original = OutputFolder() + "OrvlHook.dll";
+    EXPECT_TRUE(CopyFileW((L"\\\\?\\" + rig::Wide(original)).c_str(), (L"\\\\?\\" + rig::Wide(copy)).c_str(), FALSE))
+        << copy;
+    return copy;
+}
+
+// Loads the copy, injects it into Messenger as the host would and returns Messenger's window.
+HWND StartMessengerWithCopy(const std::string& copy, HMODULE* module)
+{
+    rig::SetSettingDword("Lang", 0);
+    *module = LoadLibraryA(copy.c_str());
+    EXPECT_NE(nullptr, *module) << copy << " did not load, error " << GetLastError();
+    if (!*module)
+        return nullptr;
+    HWND messenger = rig::CreateMessenger();
+    auto hook = reinterpret_cast<rig::HookProc>(reinterpret_cast<void*>(GetProcAddress(*module, MAKEINTRESOURCEA(1))));
+    EXPECT_NE(nullptr, hook);
+    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, "Orvella Dll Injected");
+    if (hook)
+        hook(0, 0, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(injected, 0)) << "the copy did not answer the handshake";
+    CloseHandle(injected);
+    EXPECT_EQ(1, rig::CountProductPopups(GetMenu(messenger)));
+    return messenger;
+}
+
+} // namespace
+
+TEST(HelpRecorderLongPath, HelpFilePathOfTheLongestThatFitsIsUsed)
+{
+    UseHelpControlFrom("help-recorder");
+    std::string copy = CopyModuleForHelpPath(MAX_PATH - 1);
+    HMODULE module = nullptr;
+    HWND messenger = StartMessengerWithCopy(copy, &module);
+    ASSERT_NE(nullptr, messenger);
+
+    ChooseHelp(messenger);
+
+    std::string helpFile = FolderOf(copy) + "Orvella.chm";
+    ASSERT_EQ(MAX_PATH - 1, static_cast<int>(helpFile.size()));
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(2u, calls.size()) << Describe(calls);
+    ExpectInitialize(calls[0], module);
+    ExpectDisplay(calls[1], messenger, helpFile + "::/htmls/Intro.htm");
+}
+
+TEST(HelpRecorderLongPath, HelpFilePathTooLongMakesHelpUnavailable)
+{
+    UseHelpControlFrom("help-recorder");
+    std::string copy = CopyModuleForHelpPath(MAX_PATH);
+    HMODULE module = nullptr;
+    HWND messenger = StartMessengerWithCopy(copy, &module);
+    ASSERT_NE(nullptr, messenger);
+
+    ChooseHelp(messenger);
+    ChooseHelp(messenger);
+
+    // Neither HH_INITIALIZE nor a topic: the viewer is never given a cut path.
+    EXPECT_EQ(0, RecordedCallCount()) << Describe(RecordedCalls());
+    EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
+    EXPECT_TRUE(IsWindow(messenger));
+}
+
+// ---- The settings sheet's Help button -------------------------------------------------------
+
+namespace {
+
+// Opens the settings sheet from the menu, presses its Help button and closes it with Cancel.
+// Returns the page window that was current when Help was pressed. caption may be null.
+HWND PressHelpInSettingsSheet(HWND messenger, const char* caption)
+{
+    HWND page = nullptr;
+    rig::RunModal(
+        [&] { SendMessageA(messenger, WM_COMMAND, MAKEWPARAM(SettingsCommand, 0), 0); },
+        [&](rig::ModalScript& script) {
+            HWND sheet = script.WaitForWindow("#32770", caption);
+            if (!sheet)
+                return;
+            page = script.CurrentPage(sheet);
+            EXPECT_NE(nullptr, page);
+            script.PressSheetButton(sheet, PSBTN_HELP);
+            rig::WaitUntil([] { return RecordedCallCount() >= 2; }, 8000);
+            EXPECT_EQ(2, RecordedCallCount()) << "the Help button reached no help topic";
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+            script.WaitForClose(sheet);
+        });
+    return page;
+}
+
+} // namespace
+
+TEST(HelpRecorderSettings, HelpButtonShowsInterfaceTopicOverThePage)
+{
+    UseHelpControlFrom("help-recorder");
+    HWND messenger = StartMessenger(rig::Language::English);
+
+    HWND page = PressHelpInSettingsSheet(messenger, "Orvella Settings");
+
+    ASSERT_NE(nullptr, page);
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(2u, calls.size()) << Describe(calls);
+    ExpectInitialize(calls[0], rig::Module());
+    ExpectDisplay(calls[1], page, HelpFileBeside(rig::Module()) + "::/htmls/Interface.htm");
+}
+
+TEST(HelpRecorderSettingsRussian, HelpButtonShowsTheRussianInterfaceTopic)
+{
+    UseHelpControlFrom("help-recorder");
+    HWND messenger = StartMessenger(rig::Language::Russian);
+
+    // The sheet is the only dialog; found without its caption, whose Cyrillic text depends on
+    // the ANSI code page the case runs under.
+    HWND page = PressHelpInSettingsSheet(messenger, nullptr);
+
+    ASSERT_NE(nullptr, page);
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(2u, calls.size()) << Describe(calls);
+    ExpectDisplay(calls[1], page, HelpFileBeside(rig::Module()) + "::/htmls_r/Interface.htm");
+}
+
+TEST(HelpRecorderSettings, MenuAndSheetShareOneSetUp)
+{
+    UseHelpControlFrom("help-recorder");
+    HWND messenger = StartMessenger(rig::Language::English);
+    ChooseHelp(messenger);
+    ASSERT_EQ(2, RecordedCallCount());
+
+    HWND page = nullptr;
+    rig::RunModal(
+        [&] { SendMessageA(messenger, WM_COMMAND, MAKEWPARAM(SettingsCommand, 0), 0); },
+        [&](rig::ModalScript& script) {
+            HWND sheet = script.WaitForWindow("#32770", "Orvella Settings");
+            if (!sheet)
+                return;
+            page = script.CurrentPage(sheet);
+            script.PressSheetButton(sheet, PSBTN_HELP);
+            rig::WaitUntil([] { return RecordedCallCount() >= 3; }, 8000);
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+            script.WaitForClose(sheet);
+        });
+
+    std::vector<HhRecorderCall> calls = RecordedCalls();
+    ASSERT_EQ(3u, calls.size()) << Describe(calls);
+    ExpectInitialize(calls[0], rig::Module());
+    ExpectDisplay(calls[1], messenger, HelpFileBeside(rig::Module()) + "::/htmls/Intro.htm");
+    ExpectDisplay(calls[2], page, HelpFileBeside(rig::Module()) + "::/htmls/Interface.htm");
+    EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
+}
+
+// ---- Wine's own viewer ----------------------------------------------------------------------
+
+namespace {
+
+struct ViewerSearch {
+    HWND found;
+    int count;
+};
+
+BOOL CALLBACK FindViewer(HWND window, LPARAM lParam)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && rig::ClassName(window) == "HH Parent") {
+        ViewerSearch* search = reinterpret_cast<ViewerSearch*>(lParam);
+        search->found = window;
+        ++search->count;
+    }
+    return TRUE;
+}
+
+ViewerSearch ViewerWindows()
+{
+    ViewerSearch search{nullptr, 0};
+    EnumWindows(FindViewer, reinterpret_cast<LPARAM>(&search));
+    return search;
+}
+
+} // namespace
+
+// Wine's control raises and handles exceptions while it opens the page (there is no HTML engine
+// here). Under the emulator that runs 32-bit Wine on this machine, a second thread alive at that
+// moment brings the process down, so the requests are not given a watchdog thread: a request
+// that never returned is cut off by the runner's time limit for the case.
+TEST(HelpWineViewer, HelpCommandOpensTheViewerOnOurFileAndItCloses)
+{
+    // No recorder on the search path: Wine's own control answers.
+    HWND messenger = StartMessenger(rig::Language::English);
+
+    ChooseHelp(messenger);
+
+    HMODULE control = GetModuleHandleA(HelpControl);
+    ASSERT_NE(nullptr, control) << "hhctrl.ocx was not loaded";
+    std::string controlPath = ModulePath(control);
+    CharLowerA(&controlPath[0]);
+    EXPECT_NE(std::string::npos, controlPath.find("\\system32\\hhctrl.ocx")) << controlPath;
+    ASSERT_TRUE(rig::WaitUntil([] { return ViewerWindows().found != nullptr; }, 15000))
+        << "no \"HH Parent\" window appeared";
+    HWND viewer = ViewerWindows().found;
+    // The viewer takes its caption from the file it opened.
+    EXPECT_EQ("Orvella", rig::WindowText(viewer));
+
+    ChooseHelp(messenger);
+    rig::Pump(200);
+    EXPECT_EQ(1, ViewerWindows().count) << "a second request opened a second viewer";
+
+    PostMessageA(viewer, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(rig::WaitUntil([&] { return !IsWindow(viewer); }, 10000)) << "the viewer did not close";
+
+    // After the user closed it, the menu opens it again.
+    ChooseHelp(messenger);
+    ASSERT_TRUE(rig::WaitUntil([] { return ViewerWindows().found != nullptr; }, 15000));
+    HWND again = ViewerWindows().found;
+    PostMessageA(again, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(rig::WaitUntil([&] { return !IsWindow(again); }, 10000));
+    EXPECT_TRUE(IsWindow(messenger));
+}
