@@ -1,8 +1,102 @@
-// Version text and web links (built by a later change; until then nothing opens).
+// Version text from the module's own version block, its short tag, and the links that carry it.
 #include "about/links.h"
+#include "host/module.h"
+#include "res/resource.h"
+#include <shellapi.h>
+#include <winver.h>
 #include <cstring>
 
-char* GetVersionText(char* buffer) { lstrcpynA(buffer, "???", VersionTextCapacity); return buffer; }
-char* GetVersionTag(char* buffer) { buffer[0] = '\0'; return buffer; }
-HINSTANCE OpenLink(UINT, HWND) { return nullptr; }
-HINSTANCE OpenHomepage(HWND) { return nullptr; }
+namespace {
+
+const int ModuleFileNameCapacity = 600;
+const int QueryPathCapacity = 300;
+const int LinkCapacity = 300;
+const char VersionTagPrefix[] = "?forv_";
+
+// Appends the tag unless the address, "?forv_" and the tag would not fit the link buffer;
+// an address too long to tag is opened as loaded.
+void AppendVersionTag(char* link)
+{
+    char tag[VersionTagCapacity];
+    GetVersionTag(tag);
+    int used = lstrlenA(link);
+    int needed = lstrlenA(VersionTagPrefix) + lstrlenA(tag);
+    if (used + needed >= LinkCapacity)
+        return;
+    lstrcpynA(link + used, VersionTagPrefix, LinkCapacity - used);
+    used += lstrlenA(VersionTagPrefix);
+    lstrcpynA(link + used, tag, LinkCapacity - used);
+}
+
+HINSTANCE OpenInShell(HWND owner, const char* link)
+{
+    return ShellExecuteA(owner, "open", link, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+} // namespace
+
+char* GetVersionText(char* buffer)
+{
+    lstrcpynA(buffer, "???", VersionTextCapacity);
+
+    char path[ModuleFileNameCapacity];
+    DWORD pathLength = GetModuleFileNameA(ModuleInstance, path, sizeof(path));
+    if (pathLength == 0 || pathLength >= sizeof(path))
+        return buffer;  // a cut path is not our file
+    DWORD unused = 0;
+    DWORD blockSize = GetFileVersionInfoSizeA(path, &unused);
+    if (blockSize == 0)
+        return buffer;
+    void* block = HeapAlloc(GetProcessHeap(), 0, blockSize);
+    if (!block)
+        return buffer;
+    if (GetFileVersionInfoA(path, 0, blockSize, block)) {
+        char queryPath[QueryPathCapacity] = "";
+        LoadStringA(ModuleInstance, LocalizedId(IDS_VERSION_QUERY_PATH), queryPath, sizeof(queryPath));
+        char* value = nullptr;
+        UINT valueLength = 0;
+        if (VerQueryValueA(block, queryPath, reinterpret_cast<void**>(&value), &valueLength) && value) {
+            // The length may count the terminator; a value too long for the buffer is cut.
+            UINT copied = 0;
+            while (copied < valueLength && copied < static_cast<UINT>(VersionTextCapacity - 1) && value[copied]) {
+                buffer[copied] = value[copied];
+                ++copied;
+            }
+            buffer[copied] = '\0';
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, block);
+    return buffer;
+}
+
+char* GetVersionTag(char* buffer)
+{
+    buffer[0] = '\0';
+    char text[VersionTextCapacity];
+    GetVersionText(text);
+    int length = 0;
+    for (const char* c = text; *c && *c != ','; ++c) {
+        if (*c >= '0' && *c <= '9' && length < VersionTagCapacity - 1)
+            buffer[length++] = *c;
+    }
+    buffer[length] = '\0';
+    return buffer;
+}
+
+HINSTANCE OpenLink(UINT baseStringId, HWND owner)
+{
+    char link[LinkCapacity] = "";
+    LoadStringA(ModuleInstance, LocalizedId(baseStringId), link, sizeof(link));
+    // Mail addresses and fragments are opened exactly as written.
+    if (!strstr(link, "mailto:") && !strstr(link, "#"))
+        AppendVersionTag(link);
+    return OpenInShell(owner, link);
+}
+
+HINSTANCE OpenHomepage(HWND owner)
+{
+    char link[LinkCapacity] = "";
+    LoadStringA(ModuleInstance, LocalizedId(IDS_HOMEPAGE_ADDRESS), link, sizeof(link));
+    AppendVersionTag(link);
+    return OpenInShell(owner, link);
+}
