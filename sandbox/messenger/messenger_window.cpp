@@ -8,6 +8,7 @@ namespace {
 volatile LONG commandCount = 0;
 volatile LONG queryCount = 0;
 volatile LONG lastCommand = 0;
+bool quitOnDestroy = false;
 }
 
 LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -33,6 +34,8 @@ LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wPar
         return 0;
     }
     case WM_DESTROY:
+        if (quitOnDestroy)
+            PostQuitMessage(0);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -81,6 +84,11 @@ HWND CreateMessengerWindow(bool withMenuBar, bool firstItemPopup)
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     return window;
+}
+
+void QuitWhenMessengerDestroyed(bool quit)
+{
+    quitOnDestroy = quit;
 }
 
 MessengerStats GetMessengerStats()

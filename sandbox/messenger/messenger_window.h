@@ -36,6 +36,10 @@ HMENU CreateMessengerMenuBar(bool firstItemPopup = true);
 MessengerStats GetMessengerStats();
 void ResetMessengerStats();
 
+// Whether destroying the window ends the thread's message loop (PostQuitMessage). Off by
+// default: tests destroy windows and keep pumping.
+void QuitWhenMessengerDestroyed(bool quit);
+
 // The window procedure itself, for tests that check what Messenger's procedure looks like.
 LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
