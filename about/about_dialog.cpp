@@ -15,6 +15,7 @@ LOGFONTA LinkFontDescription;
 // Loaded at each opening, destroyed at each close.
 HCURSOR HandCursor = nullptr;
 
+// cppcheck-suppress constParameter ; HWND is an opaque handle, not a pointer to our data
 bool IsLinkLabel(HWND dialog, HWND window)
 {
     return window && (window == GetDlgItem(dialog, IDC_SUPPORT_LINK) || window == GetDlgItem(dialog, IDC_HOMEPAGE_LINK));

@@ -32,10 +32,11 @@ LRESULT CALLBACK fnOrvlHook(int, WPARAM, LPARAM)
     CloseHandle(hostEvent);
 
     // Pin the module: the host removes its hook right after the handshake.
-    char path[521];
+    char path[521] = "";
     DWORD length = GetModuleFileNameA(ModuleInstance, path, sizeof(path));
     if (length == 0 || length >= sizeof(path))
         return 0;
+    // cppcheck-suppress leakReturnValNotUsed ; the reference is kept on purpose, it is the pin
     if (!LoadLibraryA(path))
         return 0;
 

@@ -15,6 +15,7 @@ extern const char MessengerWindowClass[];  // "MSBLClass"
 
 // A language-dependent resource ID as a 16-bit integer resource name.
 inline UINT LocalizedId(UINT baseId) { return (baseId + LanguageOffset) & 0xFFFF; }
+// cppcheck-suppress CastIntegerToAddressAtReturn ; MAKEINTRESOURCEA is the cast, cppcheck models it as the bare integer
 inline LPCSTR LocalizedResource(UINT baseId) { return MAKEINTRESOURCEA(LocalizedId(baseId)); }
 
 // Reads "Lang" and sets LanguageOffset (process attach).

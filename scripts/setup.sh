@@ -9,7 +9,8 @@ packages=(cmake make python3 git
           wine wine32:i386 wine64 wine32-preloader:i386
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686
           xvfb xauth imagemagick googletest fp-utils locales
-          qemu-user-static)
+          qemu-user-static
+          cppcheck clang-tidy libclang-common-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

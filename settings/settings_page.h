@@ -21,9 +21,9 @@ public:
 
     // Operations in the order of the dispatch table. The results of OnInitDialog and OnNotify are
     // what the dialog procedure returns; nothing ever sets DWL_MSGRESULT, so the sheet reads 0.
-    virtual int OnInitDialog(HWND window, WPARAM wParam, LPARAM lParam);
+    virtual int OnInitDialog(HWND pageWindow, WPARAM wParam, LPARAM lParam);
     virtual int OnNotify(HWND window, int controlId, NMHDR* header);
-    virtual void OnClose(HWND window);
+    virtual void OnClose(HWND pageWindow);
     virtual void OnCommand(HWND window, int controlId, HWND controlWindow, int code);
     virtual void OnHelp(HELPINFO* helpInfo);
     virtual void BeforeActivate();
