@@ -104,6 +104,14 @@ class MapiFixture {
     return SetString(std::string(), "LogonEmptyProfile", profile ? Text(Index(*profile)) : std::nullopt);
   }
 
+  // Misbehaviour for hostile-input tests: QueryRows hands back up to `extraRows` more rows than
+  // asked for; each row carries only `rowValueCount` values; every value comes back in the
+  // next column's slot, with its own tag. nullopt switches each off.
+  static bool SetMisbehaviour(const Number& extraRows, const Number& rowValueCount, const Flag& rotateValues) {
+    return SetDword(std::string(), "ExtraRows", extraRows) && SetDword(std::string(), "RowValueCount", rowValueCount) &&
+           SetDword(std::string(), "RotateValues", AsNumber(rotateValues));
+  }
+
   // A Windows path the provider appends every record line to.
   static bool SetLogFile(const Text& path) { return SetString(std::string(), "LogFile", path); }
 

@@ -1,5 +1,6 @@
 #include "objects.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -325,7 +326,8 @@ HRESULT Table::AllocateRows(size_t first, size_t count, LPSRowSet* out) const {
     }
     SRow& row = rows->aRow[rows->cRows++];
     row.ulAdrEntryPad = 0;
-    row.cValues = columns;
+    // A misbehaving provider may hand back fewer values than columns.
+    row.cValues = std::min<ULONG>(columns, fx::RootDword("RowValueCount").value_or(columns));
     row.lpProps = static_cast<LPSPropValue>(props);
   }
   *out = rows;
@@ -340,7 +342,9 @@ STDMETHODIMP Table::QueryRows(LONG lRowCount, ULONG ulFlags, LPSRowSet* lppRows)
   if (hr == S_OK && (!lppRows || lRowCount <= 0)) hr = MAPI_E_INVALID_PARAMETER;
   if (hr == S_OK) {
     const size_t left = view_.size() - position_;
-    count = static_cast<size_t>(lRowCount) < left ? static_cast<size_t>(lRowCount) : left;
+    // A misbehaving provider may hand back more rows than were asked for.
+    const size_t asked = static_cast<size_t>(lRowCount) + fx::RootDword("ExtraRows").value_or(0);
+    count = asked < left ? asked : left;
     hr = AllocateRows(position_, count, lppRows);
     if (hr == S_OK && !(ulFlags & TBL_NOADVANCE)) position_ += count;
     if (hr != S_OK) count = 0;

@@ -1,8 +1,10 @@
 #include "props.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "fixture_reader.h"
 #include "recorder.h"
 
 namespace sbx {
@@ -72,6 +74,9 @@ int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* value
       ++errors;
     }
   }
+  // A misbehaving provider: each value lands in the next column's slot, with its own tag.
+  if (count > 1 && fx::RootDword("RotateValues").value_or(0) != 0)
+    std::rotate(values, values + 1, values + count);
   return errors;
 }
 

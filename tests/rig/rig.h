@@ -126,6 +126,27 @@ bool ButtonChecked(HWND dialog, int controlId);
 std::vector<std::string> ComboItems(HWND dialog, int controlId);
 int ComboSelection(HWND dialog, int controlId);
 
+// ---- Process resources ----------------------------------------------------------------------
+// Wine answers 0 to GetGuiResources and GetProcessHandleCount, so the rig counts for itself by
+// probing every possible handle value of this process: kernel handles (GetHandleInformation),
+// GDI objects (GetObjectType), menus (IsMenu), cursors and icons (GetIconInfo); windows are
+// enumerated. Wine takes a handle value with a zero high word as "any generation" of that slot.
+struct ProcessResources {
+    int kernelHandles = 0;
+    int gdiObjects = 0;
+    int menus = 0;
+    int cursorsAndIcons = 0;
+    int windows = 0;
+};
+ProcessResources CountProcessResources();
+std::string Describe(const ProcessResources& resources);
+// How much each count grew from `before` to `after` (negative: shrank).
+ProcessResources Growth(const ProcessResources& before, const ProcessResources& after);
+
+// Messenger's window exists, answers WM_NULL within timeoutMs, and its own procedure still
+// answers its private query (through the module's router when that is installed).
+bool MessengerResponds(HWND messenger, DWORD timeoutMs = 2000);
+
 } // namespace rig
 
 #endif

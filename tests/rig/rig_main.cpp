@@ -19,6 +19,16 @@ int main(int argc, char** argv)
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
+    // Wine checks a block's tail only when the heap is validated: do it for every heap of the
+    // process, so that an overrun anywhere in the run is reported ("err:heap:" on stderr).
+    HANDLE heaps[64];
+    DWORD heapCount = GetProcessHeaps(64, heaps);
+    for (DWORD i = 0; i < heapCount && i < 64; ++i) {
+        if (!HeapValidate(heaps[i], 0, nullptr)) {
+            std::fprintf(stdout, "heap %p is damaged\n", heaps[i]);
+            result = 1;
+        }
+    }
     // Leave without the process-exit path: under the emulated Wine a library's detach code can
     // stop at a breakpoint there and keep the process (and CTest) waiting. What was tested is
     // already reported.
