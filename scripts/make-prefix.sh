@@ -25,6 +25,7 @@ attempt() {
   # The prefix is usable only if a registry value written last reads back.
   wine reg query 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog >/dev/null 2>&1 \
     || { echo "registry check failed" >>"$prefix.log"; return 1; }
+  wineserver -w   # callers may start a persistent server of their own
 }
 
 for try in 1 2 3; do

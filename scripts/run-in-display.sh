@@ -8,15 +8,15 @@ build=$1; shift
 shopt -s nullglob
 bash "$root/scripts/make-prefix.sh" "$build/wineprefix" "$build"/prefix-reg/*.reg
 # Wine's heap checking for every test program: parameter validation, freed-block and tail
-# checks; each case fails on any ":heap:" report (tests/CMakeLists.txt).
+# checks; a case fails on any heap error report (tests/CMakeLists.txt).
 export WINEDEBUG="${WINEDEBUG:--all,err+heap,warn+heap}"
 . "$root/scripts/wine-env.sh" "$build/wineprefix"
+wineserver -p            # one server for the whole run saves a start per test process
 # No window manager runs under Xvfb: Wine would wait up to two seconds for one each time a
 # window is hidden. Unmanaged windows close at once.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 \
   || wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 \
   || echo "could not make test windows unmanaged: closing windows will be slow" >&2
-wineserver -p            # one server for the whole run saves a start per test process
 # Start Wine's background processes now, away from CTest's output pipes (a process that holds
 # such a pipe open would keep CTest waiting), and keep them for the whole run.
 wine "$build/bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &

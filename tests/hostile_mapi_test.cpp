@@ -1,0 +1,280 @@
+// A hostile MAPI provider, generated from a seed (ORVL_SEED replaces it; the seed in use is
+// printed): empty and oversized row sets, rows with values missing, in the wrong slots or of
+// the wrong type, texts of 0 and 100,000 characters, an identity that is not a mail user, and
+// each step failing in turn. The module is loaded once and the sheet (and the test logon) run
+// again and again in one Messenger: no crash, the outcome the page and the report promise,
+// every MAPI object and buffer released, and Messenger still answers.
+#include "tests/rig/rig.h"
+#include "sandbox/mapi_provider/mapi_fixture.h"
+#include "sandbox/mapi_provider/mapi_recorder.h"
+#include "sandbox/messenger/messenger_window.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <random>
+
+using namespace rig;
+
+namespace {
+
+const char SheetCaption[] = "Orvella Settings";
+const char BoxCaption[] = "Test logon to Microsoft Exchange Server";
+const char ExchangeHeader[] = "We are successfully logged to Microsoft Exchange account.";
+const char NotExchangeHeader[] = "We are successfully logged, but it is not Microsoft Exchange server.";
+const char NoStoreHeader[] = "We are successfully logged, but unable to get access to messages store";
+const char LogonErrorHeader[] = "Logon error.";
+const size_t HugeText = 100000;
+const size_t MessageCapacity = 2000;
+const HRESULT StepFailure = static_cast<HRESULT>(0x80004005L);   // E_FAIL
+
+unsigned Seed(unsigned salt)
+{
+    char text[16] = "";
+    DWORD length = GetEnvironmentVariableA("ORVL_SEED", text, sizeof(text));
+    unsigned seed = length > 0 && length < sizeof(text) ? static_cast<unsigned>(strtoul(text, nullptr, 10)) : 20261208u;
+    std::printf("seed %u (ORVL_SEED=%u)\n", seed + salt, seed);
+    return seed + salt;
+}
+
+template <typename T, size_t N>
+const T& Pick(std::mt19937& random, const T (&choices)[N]) { return choices[random() % N]; }
+
+// Kinds of text a hostile provider hands out.
+enum class TextKind { Normal, Absent, Empty, Huge };
+const TextKind TextKinds[] = {TextKind::Normal, TextKind::Absent, TextKind::Empty, TextKind::Huge};
+
+MapiFixture::Text MakeText(TextKind kind, const std::string& normal)
+{
+    switch (kind) {
+    case TextKind::Absent: return std::nullopt;   // the provider answers PT_ERROR
+    case TextKind::Empty: return std::string();
+    case TextKind::Huge: return std::string(HugeText, 'w');
+    default: return normal;
+    }
+}
+
+struct Misbehaviour {
+    MapiFixture::Number extraRows;
+    MapiFixture::Number rowValueCount;
+    bool rotate = false;
+    const char* failingStep = nullptr;
+};
+
+std::string Describe(const Misbehaviour& m)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "extra rows %ld, values per row %ld, rotated %d, failing step %s",
+                  m.extraRows ? static_cast<long>(*m.extraRows) : -1L,
+                  m.rowValueCount ? static_cast<long>(*m.rowValueCount) : -1L, m.rotate ? 1 : 0,
+                  m.failingStep ? m.failingStep : "none");
+    return text;
+}
+
+class HostileMapi : public testing::Test {
+protected:
+    HWND messenger = nullptr;
+
+    void SetUp() override
+    {
+        MapiFixture::Clear();
+        DeleteSettingsKey();
+        messenger = CreateMessenger();
+        ASSERT_NE(nullptr, LoadModule(Language::English));
+        ASSERT_TRUE(SandboxMapi::Load());
+        ASSERT_TRUE(InjectAsHost());
+    }
+
+    void TearDown() override { MapiFixture::Clear(); }
+
+    // After each run: everything released, nothing misused, Messenger alive.
+    void ExpectCleanAfterwards()
+    {
+        EXPECT_EQ(0, SandboxMapi::LiveObjects()) << SandboxMapi::Log();
+        EXPECT_EQ(0, SandboxMapi::LiveBuffers()) << SandboxMapi::Log();
+        EXPECT_EQ(0, SandboxMapi::Misuses()) << SandboxMapi::Log();
+        EXPECT_EQ(0, SandboxMapi::InitCount());
+        EXPECT_TRUE(MessengerResponds(messenger));
+        EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
+        if (GetEnvironmentVariableA("ORVL_SHOW_MEMORY", nullptr, 0)) {
+            SIZE_T committed = 0;
+            MEMORY_BASIC_INFORMATION info;
+            for (BYTE* address = nullptr; VirtualQuery(address, &info, sizeof(info)) == sizeof(info);
+                 address = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize) {
+                if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE)
+                    committed += info.RegionSize;
+                if (static_cast<BYTE*>(info.BaseAddress) + info.RegionSize < address)
+                    break;
+            }
+            std::printf("private committed %lu KiB\n", static_cast<unsigned long>(committed / 1024));
+        }
+    }
+
+    void Apply(const Misbehaviour& m)
+    {
+        ASSERT_TRUE(MapiFixture::SetMisbehaviour(m.extraRows, m.rowValueCount, m.rotate));
+        if (m.failingStep) {
+            ASSERT_TRUE(MapiFixture::SetStep(m.failingStep, StepFailure));
+        }
+    }
+};
+
+// ---- The profile list --------------------------------------------------------------------------
+
+TEST_F(HostileMapi, ProfileTablesOfEveryShape)
+{
+    std::mt19937 random(Seed(1));
+    const int ProfileCounts[] = {0, 1, 3, 150};
+    const char* const Steps[] = {nullptr, nullptr, nullptr, "FailAdminProfiles", "FailGetProfileTable",
+                                 "FailProfileSetColumns", "FailProfileQueryRows"};
+    const MapiFixture::Number Extras[] = {std::nullopt, std::nullopt, 1000u};
+    const MapiFixture::Number ValueCounts[] = {std::nullopt, std::nullopt, 0u, 1u};
+    const int Runs = 40;
+    for (int run = 0; run < Runs && !HasFailure(); ++run) {
+        MapiFixture::Clear();
+        const int profiles = Pick(random, ProfileCounts);
+        const TextKind firstName = Pick(random, TextKinds);
+        const int defaultRow = profiles ? static_cast<int>(random() % (profiles + 1)) - 1 : -1;   // -1: none
+        Misbehaviour m;
+        m.extraRows = Pick(random, Extras);
+        m.rowValueCount = Pick(random, ValueCounts);
+        m.rotate = random() % 4 == 0;
+        m.failingStep = run < 4 ? Steps[3 + run] : Pick(random, Steps);   // every step fails at least once
+        std::vector<MapiFixture::Text> names;
+        for (int i = 0; i < profiles; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Profile %03d", i);
+            names.push_back(i == 0 ? MakeText(firstName, name) : MapiFixture::Text(name));
+            ASSERT_GE(MapiFixture::AddProfile(names.back(), i == defaultRow), 0);
+        }
+        Apply(m);
+        SCOPED_TRACE("run " + std::to_string(run) + ": " + std::to_string(profiles) + " profiles, first name kind " +
+                     std::to_string(static_cast<int>(firstName)) + ", default row " + std::to_string(defaultRow) +
+                     ", " + Describe(m));
+
+        // What the page must list: the rows handed back, minus those without a readable name.
+        std::vector<std::string> expected;
+        int expectedSelection = 0;
+        const size_t handedBack = std::min<size_t>(profiles, 100 + m.extraRows.value_or(0));
+        const bool namesReadable = !m.failingStep && !m.rotate && m.rowValueCount.value_or(2) >= 1;
+        const bool defaultsReadable = namesReadable && m.rowValueCount.value_or(2) >= 2;
+        for (size_t i = 0; namesReadable && i < handedBack; ++i) {
+            if (!names[i])
+                continue;
+            if (defaultsReadable && static_cast<int>(i) == defaultRow)
+                expectedSelection = static_cast<int>(expected.size());
+            expected.push_back(*names[i]);
+        }
+
+        SandboxMapi::ResetLog();
+        RunModal([&] { SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0); },
+                 [&](ModalScript& script) {
+                     HWND sheet = script.WaitForWindow("#32770", SheetCaption);
+                     if (!sheet)
+                         return;
+                     HWND page = script.CurrentPage(sheet);
+                     std::vector<std::string> items = ComboItems(page, IDC_PROFILE_LIST);
+                     EXPECT_EQ(expected.size(), items.size());
+                     EXPECT_TRUE(items == expected) << "the list holds other texts than the provider's names";
+                     if (expected.empty()) {
+                         EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+                         EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
+                     } else {
+                         EXPECT_EQ(expectedSelection, ComboSelection(page, IDC_PROFILE_LIST));
+                     }
+                     script.PressSheetButton(sheet, PSBTN_CANCEL);
+                     script.WaitForClose(sheet);
+                 });
+        ExpectCleanAfterwards();
+    }
+}
+
+// ---- The test logon ----------------------------------------------------------------------------
+
+TEST_F(HostileMapi, TestLogonAgainstStoresAndIdentitiesOfEveryShape)
+{
+    std::mt19937 random(Seed(2));
+    const char* const Steps[] = {nullptr, nullptr, nullptr, "FailGetMsgStoresTable", "FailStoreSetColumns",
+                                 "FailRestrict", "FailStoreQueryRows", "FailQueryIdentity", "FailOpenEntry",
+                                 "FailQueryInterface", "FailGetProps"};
+    const int StoreCounts[] = {0, 1, 2, 30};
+    const MapiFixture::Number Extras[] = {std::nullopt, std::nullopt, 5u};
+    const MapiFixture::Number ValueCounts[] = {std::nullopt, std::nullopt, 0u, 1u};
+    const int Runs = 30;
+    for (int run = 0; run < Runs && !HasFailure(); ++run) {
+        MapiFixture::Clear();
+        const int work = MapiFixture::AddProfile(std::string("Work"), true);
+        const int stores = Pick(random, StoreCounts);
+        const TextKind providerKind = Pick(random, TextKinds);
+        for (int i = 0; i < stores; ++i)
+            MapiFixture::AddStore(work, MakeText(providerKind, "Microsoft Exchange Server"), i == 0 || random() % 2 == 0);
+        const TextKind identityKind = Pick(random, TextKinds);
+        MapiFixture::SetIdentity(work, MakeText(identityKind, "John Doe"), MakeText(identityKind, "/o=Dorvane/cn=jdoe"),
+                                 MakeText(identityKind, "jdoe"), MakeText(identityKind, "john.doe@dorvane.example"));
+        const bool notMailUser = random() % 5 == 0;
+        MapiFixture::SetIdentityNotMailUser(work, notMailUser);
+        const bool logonFails = random() % 8 == 0;
+        if (logonFails)
+            MapiFixture::SetLogonResult(work, static_cast<HRESULT>(0x80040111L));
+        Misbehaviour m;
+        m.extraRows = Pick(random, Extras);
+        m.rowValueCount = Pick(random, ValueCounts);
+        m.rotate = random() % 4 == 0;
+        m.failingStep = run < 8 ? Steps[3 + run] : Pick(random, Steps);   // every step fails at least once
+        SCOPED_TRACE("run " + std::to_string(run) + ": " + std::to_string(stores) + " stores, provider kind " +
+                     std::to_string(static_cast<int>(providerKind)) + ", identity kind " +
+                     std::to_string(static_cast<int>(identityKind)) + ", not mail user " + std::to_string(notMailUser) +
+                     ", logon fails " + std::to_string(logonFails) + ", " + Describe(m));
+
+        std::string text;
+        bool shown = false;
+        RunModal([&] { SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0); },
+                 [&](ModalScript& script) {
+                     HWND sheet = script.WaitForWindow("#32770", SheetCaption);
+                     if (!sheet)
+                         return;
+                     HWND page = script.CurrentPage(sheet);
+                     // The profile list is read before the misbehaviour below starts.
+                     script.Click(page, IDC_PROFILE_LOGON);
+                     EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
+                     Apply(m);
+                     SandboxMapi::ResetLog();
+                     script.Click(page, IDC_TEST_LOGON);
+                     HWND box = script.WaitForWindow("#32770", BoxCaption);
+                     if (box) {
+                         shown = true;
+                         text = script.MessageBoxText(box);
+                         script.CloseMessageBox(box);
+                     }
+                     script.PressSheetButton(sheet, PSBTN_CANCEL);
+                     script.WaitForClose(sheet);
+                 });
+        ASSERT_TRUE(shown);
+        EXPECT_LT(text.size(), MessageCapacity);
+        EXPECT_EQ(std::string::npos, text.find(std::string(300, 'w'))) << "a text longer than 299 characters was shown";
+        // Which report: a failed logon, no store found, or a store whose provider decides.
+        const bool storeStepsFail = m.failingStep && std::string(m.failingStep).find("Store") != std::string::npos;
+        const bool tableFails = m.failingStep && (std::string(m.failingStep) == "FailGetMsgStoresTable" ||
+                                                  std::string(m.failingStep) == "FailRestrict" || storeStepsFail);
+        if (logonFails) {
+            EXPECT_EQ(0u, text.find(LogonErrorHeader)) << text;
+        } else if (tableFails || stores == 0) {
+            EXPECT_EQ(0u, text.find(NoStoreHeader)) << text;
+        } else {
+            EXPECT_TRUE(text.find(ExchangeHeader) == 0 || text.find(NotExchangeHeader) == 0) << text;
+            const bool providerReadable = providerKind == TextKind::Normal && !m.rotate && m.rowValueCount.value_or(2) >= 1;
+            if (providerReadable) {
+                EXPECT_EQ(0u, text.find(ExchangeHeader)) << text;
+            }
+        }
+        MapiFixture::SetMisbehaviour(std::nullopt, std::nullopt, std::nullopt);
+        if (m.failingStep)
+            MapiFixture::SetStep(m.failingStep, S_OK);
+        ExpectCleanAfterwards();
+    }
+}
+
+} // namespace
