@@ -58,12 +58,20 @@ results=$build/bench-results.md
 began=${ORVL_BENCH_BEGAN:-$(date +%s)}
 shopt -s nullglob
 say() { echo "bench: $*" >&2; }
+# An emulator fault must not spend a minute writing a core file.
+ulimit -c 0
 
 if [ "${ORVL_BENCH_KEEP_PREFIX:-0}" = 1 ] && [ -f "$prefix/system.reg" ]; then
   say "reusing the Wine prefix $prefix"
 else
-  say "making the Wine prefix $prefix (this takes minutes under emulation)"
-  bash "$root/scripts/make-prefix.sh" "$prefix" "$build"/prefix-reg/*.reg
+  # wineboot now and then hangs after an emulator fault: bounded, and tried once more.
+  made=0
+  for attempt in 1 2; do
+    say "making the Wine prefix $prefix (this takes minutes under emulation; attempt $attempt)"
+    if timeout 900 bash "$root/scripts/make-prefix.sh" "$prefix" "$build"/prefix-reg/*.reg; then made=1; break; fi
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  done
+  [ $made = 1 ] || { say "the Wine prefix could not be made (see $prefix.log)"; exit 1; }
 fi
 # A 64-bit prefix for the probe without the emulator (its programs run natively).
 probe64=$bin/orvl_bench_probe64.exe
@@ -78,7 +86,10 @@ if [ -e "$probe64" ]; then
     say "making the 64-bit Wine prefix $prefix64"
     wine64_env wineserver -k 2>/dev/null || true
     rm -rf "$prefix64"
-    if ! { wine64_env /usr/lib/wine/wine64 wineboot -i >"$prefix64.log" 2>&1 && wine64_env wineserver -w; }; then
+    if ! { timeout 300 env WINEPREFIX="$prefix64" WINEARCH=win64 WINEDEBUG=-all \
+             WINEDLLOVERRIDES="mscoree=;mshtml=;winegstreamer=;winedbg.exe=d" /usr/lib/wine/wine64 wineboot -i \
+             >"$prefix64.log" 2>&1 && timeout 300 env WINEPREFIX="$prefix64" wineserver -w; }; then
+      wine64_env wineserver -k 2>/dev/null || true
       say "the 64-bit prefix could not be made (see $prefix64.log): the comparison is left out"
       rm -f "$probe64"
     fi
@@ -89,8 +100,6 @@ wineserver -p
 trap 'wineserver -k 2>/dev/null || true; [ -e "$probe64" ] && wine64_env wineserver -k 2>/dev/null; true' EXIT
 # Wine's background processes start once, away from the benchmarks' output.
 wine "$bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &
-# An emulator fault must not spend a minute writing a core file.
-ulimit -c 0
 
 rm -rf "$logs"; mkdir -p "$logs"
 failed=0

@@ -1,0 +1,26 @@
+// The benchmarks of orvl_bench.exe, one per mode (see bench_main.cpp).
+#ifndef ORVL_BENCH_BENCH_MODES_H
+#define ORVL_BENCH_BENCH_MODES_H
+
+namespace bench {
+
+// Per-message cost of the menu-trigger hook, ordinary and trigger messages (hook_bench.cpp).
+int RunHookBenchmarks(int rounds, int count);
+
+// Injection: the export's handshake in a fresh process, a replay of the calls it makes, and the
+// host stand-in injecting into a Messenger process; each round starts fresh processes
+// (inject_bench.cpp).
+int RunInjectBenchmarks(int rounds);
+int RunInjectInProcessChild();
+int RunInjectReplayChild();
+int RunMessengerChild(bool preload);
+
+// The settings sheet with 100 MAPI profiles against a bare property sheet (sheet_bench.cpp).
+int RunSheetBenchmarks(int rounds);
+
+// A fixed computation, timed (cpu_work.h); also built natively by scripts/bench.sh to compare.
+int RunCpuProbe();
+
+} // namespace bench
+
+#endif
