@@ -396,6 +396,31 @@ inline bool WatchShellRequests(HMODULE module)
     return RealShellExecute() != nullptr;
 }
 
+// The shell's handler for one kind of address, swapped for the length of one case.
+class UrlHandler {
+public:
+    UrlHandler(const char* scheme, const char* command) : key_(std::string(scheme) + "\\shell\\open\\command")
+    {
+        LONG size = sizeof(saved_);
+        hadValue_ = RegQueryValueA(HKEY_CLASSES_ROOT, key_.c_str(), saved_, &size) == ERROR_SUCCESS;
+        swapped_ = RegSetValueA(HKEY_CLASSES_ROOT, key_.c_str(), REG_SZ, command, lstrlenA(command)) == ERROR_SUCCESS;
+    }
+    ~UrlHandler()
+    {
+        if (hadValue_)
+            RegSetValueA(HKEY_CLASSES_ROOT, key_.c_str(), REG_SZ, saved_, lstrlenA(saved_));
+    }
+    bool Swapped() const { return swapped_; }
+    UrlHandler(const UrlHandler&) = delete;
+    UrlHandler& operator=(const UrlHandler&) = delete;
+
+private:
+    std::string key_;
+    char saved_[1024] = "";
+    bool hadValue_ = false;
+    bool swapped_ = false;
+};
+
 // ---- Browser stand-in ---------------------------------------------------------------------------
 
 // How long a started stand-in may take to write its line (a process start under emulation is slow).

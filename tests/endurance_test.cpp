@@ -4,6 +4,7 @@
 // GetProcessHandleCount), MAPI must see every object released, and the menu bar must keep
 // exactly one "Orvella" popup.
 #include "tests/about_links_support.h"
+#include "tests/mapi_support.h"
 #include "tests/rig/rig.h"
 #include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
 #include "sandbox/mapi_provider/mapi_fixture.h"
@@ -55,28 +56,17 @@ void ExpectNoGrowth(const ProcessResources& before, const ProcessResources& afte
     EXPECT_LE(growth.windows, 0) << "before: " << Describe(before) << "\nafter: " << Describe(after);
 }
 
-class Endurance : public testing::Test {
+class Endurance : public MapiCase {
 protected:
     HWND messenger = nullptr;
 
-    void SetUp() override
-    {
-        MapiFixture::Clear();
-        DeleteSettingsKey();
-    }
-
     void TearDown() override
     {
-        if (SandboxMapi::Loaded()) {
-            EXPECT_EQ(0, SandboxMapi::LiveObjects()) << SandboxMapi::Log();
-            EXPECT_EQ(0, SandboxMapi::LiveBuffers()) << SandboxMapi::Log();
-            EXPECT_EQ(0, SandboxMapi::Misuses()) << SandboxMapi::Log();
-        }
         if (messenger) {
             EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
             EXPECT_TRUE(MessengerResponds(messenger));
         }
-        MapiFixture::Clear();
+        MapiCase::TearDown();
     }
 
     void Start()
@@ -189,36 +179,11 @@ TEST_F(Endurance, ThousandHelpRequests)
     EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
 }
 
-// The shell's handler for one kind of address, swapped for the length of one case.
-class UrlHandler {
-public:
-    UrlHandler(const char* scheme, const char* command) : key_(std::string(scheme) + "\\shell\\open\\command")
-    {
-        LONG size = sizeof(saved_);
-        hadValue_ = RegQueryValueA(HKEY_CLASSES_ROOT, key_.c_str(), saved_, &size) == ERROR_SUCCESS;
-        swapped_ = RegSetValueA(HKEY_CLASSES_ROOT, key_.c_str(), REG_SZ, command, lstrlenA(command)) == ERROR_SUCCESS;
-    }
-    ~UrlHandler()
-    {
-        if (hadValue_)
-            RegSetValueA(HKEY_CLASSES_ROOT, key_.c_str(), REG_SZ, saved_, lstrlenA(saved_));
-    }
-    bool Swapped() const { return swapped_; }
-    UrlHandler(const UrlHandler&) = delete;
-    UrlHandler& operator=(const UrlHandler&) = delete;
-
-private:
-    std::string key_;
-    char saved_[1024] = "";
-    bool hadValue_ = false;
-    bool swapped_ = false;
-};
-
 TEST_F(Endurance, ThousandHomepageRequests)
 {
     // A browser start per request would take an hour under emulation: the handler names a
     // program that does not exist, so the shell does all its work and then fails quietly.
-    UrlHandler handler("https", "\"C:\\orvella-no-browser.exe\" \"%1\"");
+    about_support::UrlHandler handler("https", "\"C:\\orvella-no-browser.exe\" \"%1\"");
     ASSERT_TRUE(handler.Swapped());
     Start();
     ASSERT_TRUE(about_support::WatchShellRequests(Module()));

@@ -4,6 +4,7 @@
 // each step failing in turn. The module is loaded once and the sheet (and the test logon) run
 // again and again in one Messenger: no crash, the outcome the page and the report promise,
 // every MAPI object and buffer released, and Messenger still answers.
+#include "tests/mapi_support.h"
 #include "tests/rig/rig.h"
 #include "sandbox/mapi_provider/mapi_fixture.h"
 #include "sandbox/mapi_provider/mapi_recorder.h"
@@ -93,9 +94,7 @@ protected:
     // After each run: everything released, nothing misused, Messenger alive.
     void ExpectCleanAfterwards()
     {
-        EXPECT_EQ(0, SandboxMapi::LiveObjects()) << SandboxMapi::Log();
-        EXPECT_EQ(0, SandboxMapi::LiveBuffers()) << SandboxMapi::Log();
-        EXPECT_EQ(0, SandboxMapi::Misuses()) << SandboxMapi::Log();
+        ExpectMapiReleasedEverything();
         EXPECT_EQ(0, SandboxMapi::InitCount());
         EXPECT_TRUE(MessengerResponds(messenger));
         EXPECT_EQ(0, sandbox::GetMessengerStats().commands);

@@ -5,6 +5,7 @@
 // and cancelled: nothing crashes, the page shows only whole texts, Cancel leaves every stored
 // value byte for byte as it was, and Messenger still answers.
 #include "tests/about_links_support.h"
+#include "tests/mapi_support.h"
 #include "tests/rig/rig.h"
 #include "sandbox/mapi_provider/mapi_fixture.h"
 #include "sandbox/mapi_provider/mapi_recorder.h"
@@ -134,10 +135,7 @@ protected:
     }
     void TearDown() override
     {
-        if (SandboxMapi::Loaded()) {
-            EXPECT_EQ(0, SandboxMapi::LiveObjects()) << SandboxMapi::Log();
-            EXPECT_EQ(0, SandboxMapi::LiveBuffers()) << SandboxMapi::Log();
-        }
+        ExpectMapiReleasedEverything();
         MapiFixture::Clear();
         DeleteSettingsKey();
     }

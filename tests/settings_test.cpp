@@ -1,5 +1,6 @@
 // The settings sheet opened from Messenger's menu: what the Logon page shows, what it reports to
 // the sheet, what lands in the registry, and what MAPI was asked.
+#include "tests/mapi_support.h"
 #include "tests/rig/rig.h"
 #include "sandbox/mapi_provider/mapi_fixture.h"
 #include "sandbox/mapi_provider/mapi_recorder.h"
@@ -17,25 +18,10 @@ const char RussianCaption[] = "Настройки Orvella";
 
 struct Report { bool changed; HWND page; };
 
-class SettingsSheet : public testing::Test {
+class SettingsSheet : public MapiCase {
 protected:
     HWND messenger = nullptr;
 
-    void SetUp() override
-    {
-        MapiFixture::Clear();
-        DeleteSettingsKey();
-    }
-
-    void TearDown() override
-    {
-        if (SandboxMapi::Loaded()) {
-            EXPECT_EQ(0, SandboxMapi::LiveObjects()) << SandboxMapi::Log();
-            EXPECT_EQ(0, SandboxMapi::LiveBuffers()) << SandboxMapi::Log();
-            EXPECT_EQ(0, SandboxMapi::Misuses()) << SandboxMapi::Log();
-        }
-        MapiFixture::Clear();
-    }
 
     void Start(Language language = Language::English)
     {

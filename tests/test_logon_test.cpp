@@ -1,5 +1,6 @@
 // "Test logon" pressed on the real Logon page inside the real sheet: the message box the user
 // reads (caption, text, icon) and what MAPI was asked.
+#include "tests/mapi_support.h"
 #include "tests/rig/rig.h"
 #include "sandbox/mapi_provider/mapi_fixture.h"
 #include "sandbox/mapi_provider/mapi_recorder.h"
@@ -39,25 +40,10 @@ struct Outcome {
     bool shown = false;
 };
 
-class TestLogon : public testing::Test {
+class TestLogon : public MapiCase {
 protected:
     HWND messenger = nullptr;
 
-    void SetUp() override
-    {
-        MapiFixture::Clear();
-        DeleteSettingsKey();
-    }
-
-    void TearDown() override
-    {
-        if (SandboxMapi::Loaded()) {
-            EXPECT_EQ(0, SandboxMapi::LiveObjects()) << SandboxMapi::Log();
-            EXPECT_EQ(0, SandboxMapi::LiveBuffers()) << SandboxMapi::Log();
-            EXPECT_EQ(0, SandboxMapi::Misuses()) << SandboxMapi::Log();
-        }
-        MapiFixture::Clear();
-    }
 
     // A default profile "Work" with one default store served by `provider`, full identity.
     static int WorkProfile(const MapiFixture::Text& provider = std::string("Microsoft Exchange Server"))
