@@ -315,10 +315,13 @@ HRESULT Table::AllocateRows(size_t first, size_t count, LPSRowSet* out) const {
   LPSRowSet rows = static_cast<LPSRowSet>(set);
   rows->cRows = 0;
   const ULONG columns = static_cast<ULONG>(columns_.size());
+  // Misbehaviour switches, read once per call: fewer values than columns, values in other slots.
+  const ULONG valuesPerRow = std::min<ULONG>(columns, fx::RootDword("RowValueCount").value_or(columns));
+  const bool rotate = fx::RootDword("RotateValues").value_or(0) != 0;
   for (size_t i = 0; i < count; ++i) {
     void* props = nullptr;
     if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>((columns ? columns : 1) * sizeof(SPropValue)), &props)) ||
-        FillValues(rows_[view_[first + i]], columns_.data(), columns, static_cast<SPropValue*>(props), props) < 0) {
+        FillValues(rows_[view_[first + i]], columns_.data(), columns, static_cast<SPropValue*>(props), props, rotate) < 0) {
       if (props) MAPIFreeBuffer(props);
       for (ULONG j = 0; j < rows->cRows; ++j) MAPIFreeBuffer(rows->aRow[j].lpProps);
       MAPIFreeBuffer(rows);
@@ -326,8 +329,7 @@ HRESULT Table::AllocateRows(size_t first, size_t count, LPSRowSet* out) const {
     }
     SRow& row = rows->aRow[rows->cRows++];
     row.ulAdrEntryPad = 0;
-    // A misbehaving provider may hand back fewer values than columns.
-    row.cValues = std::min<ULONG>(columns, fx::RootDword("RowValueCount").value_or(columns));
+    row.cValues = valuesPerRow;
     row.lpProps = static_cast<LPSPropValue>(props);
   }
   *out = rows;
@@ -573,7 +575,8 @@ STDMETHODIMP MailUser::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, U
     void* values = nullptr;
     int errors = -1;
     if (SUCCEEDED(MAPIAllocateBuffer(static_cast<ULONG>((count ? count : 1) * sizeof(SPropValue)), &values)))
-      errors = FillValues(row, tags.data(), count, static_cast<SPropValue*>(values), values);
+      errors = FillValues(row, tags.data(), count, static_cast<SPropValue*>(values), values,
+                          fx::RootDword("RotateValues").value_or(0) != 0);
     if (errors < 0) {
       if (values) MAPIFreeBuffer(values);
       hr = MAPI_E_NOT_ENOUGH_MEMORY;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fixture_reader.h"
 #include "recorder.h"
 
 namespace sbx {
@@ -24,7 +23,7 @@ const Prop* FindProp(const Row& row, ULONG tag) {
   return nullptr;
 }
 
-int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* values, void* owner) {
+int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* values, void* owner, bool rotate) {
   int errors = 0;
   for (ULONG i = 0; i < count; ++i) {
     SPropValue& out = values[i];
@@ -75,8 +74,7 @@ int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* value
     }
   }
   // A misbehaving provider: each value lands in the next column's slot, with its own tag.
-  if (count > 1 && fx::RootDword("RotateValues").value_or(0) != 0)
-    std::rotate(values, values + 1, values + count);
+  if (rotate && count > 1) std::rotate(values, values + 1, values + count);
   return errors;
 }
 

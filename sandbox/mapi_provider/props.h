@@ -30,7 +30,8 @@ const Prop* FindProp(const Row& row, ULONG tag);
 // Fills values[i] for tags[i]; strings and binaries are MAPIAllocateMore'd on `owner`.
 // A prop the row lacks comes back PT_ERROR / MAPI_E_NOT_FOUND. Returns the number of such errors,
 // or -1 if memory ran out.
-int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* values, void* owner);
+// rotate: a misbehaving provider, each value lands in the next column's slot with its own tag.
+int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* values, void* owner, bool rotate = false);
 
 // "3001001e,3d04000b"
 std::string TagList(const ULONG* tags, ULONG count);
