@@ -186,4 +186,31 @@ TEST_F(HostileMessenger, WindowAndMenuUpheavals)
         std::printf("%s: %d times\n", Names[i], done[i]);
 }
 
+TEST_F(HostileMessenger, HostCallsTheHookAgainAndAgainWhileItsEventExists)
+{
+    WNDPROC routed = reinterpret_cast<WNDPROC>(GetWindowLongA(messenger, GWL_WNDPROC));
+    ProcessResources before = CountProcessResources();
+    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, "Orvella Dll Injected");
+    ASSERT_NE(nullptr, injected);
+    for (int i = 0; i < 1000; ++i) {
+        ResetEvent(injected);
+        EXPECT_EQ(0, ExportedHook()(HC_ACTION, 0, 0));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(injected, 0)) << "call " << i << " did not answer";
+        if (i % 100 == 99)
+            Pump(0);
+    }
+    CloseHandle(injected);
+    Pump(20);
+    // One hook, one marker event, one router and one popup, however often the host asks.
+    ProcessResources growth = Growth(before, CountProcessResources());
+    EXPECT_LE(growth.kernelHandles, 0) << Describe(growth);
+    EXPECT_LE(growth.menus, 0) << Describe(growth);
+    EXPECT_TRUE(EventSignalled("Orvella Hook Installed"));
+    EXPECT_EQ(routed, reinterpret_cast<WNDPROC>(GetWindowLongA(messenger, GWL_WNDPROC)));
+    EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
+    ASSERT_TRUE(MessengerResponds(messenger));
+    SendOtherCommand(4711, 0);
+    SendProductCommand(IDM_HELP);
+}
+
 } // namespace
