@@ -7,9 +7,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1; shift
 shopt -s nullglob
 bash "$root/scripts/make-prefix.sh" "$build/wineprefix" "$build"/prefix-reg/*.reg
-# Wine's heap checking for every test program: parameter validation, freed-block and tail
-# checks; a case fails on any heap error report (tests/CMakeLists.txt).
-export WINEDEBUG="${WINEDEBUG:--all,err+heap,warn+heap}"
 . "$root/scripts/wine-env.sh" "$build/wineprefix"
 wineserver -p            # one server for the whole run saves a start per test process
 # No window manager runs under Xvfb: Wine would wait up to two seconds for one each time a
@@ -20,9 +17,17 @@ wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/
 # Start Wine's background processes now, away from CTest's output pipes (a process that holds
 # such a pipe open would keep CTest waiting), and keep them for the whole run.
 wine "$build/bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &
+for _ in $(seq 60); do   # its window starts Wine's desktop process; let that finish first
+  pgrep -f 'explorer.exe /desktop' >/dev/null && break
+  sleep 1
+done
 rc=0
 # The emulated 32-bit Wine of some machines now and then loses a process to an emulator fault
 # (a hang at start or exit); such a case is run again, up to three times in all. A real failure fails every time.
-(cd "$build" && ctest --output-on-failure --timeout 180 --repeat until-pass:3 "$@") || rc=$?
+# Wine's heap checking for every test program (not for Wine's own background processes, started
+# above): parameter validation, freed-block and tail checks; a case fails on any heap error
+# report (tests/CMakeLists.txt).
+(cd "$build" && WINEDEBUG="${ORVL_TEST_WINEDEBUG:--all,err+heap,warn+heap}" \
+   ctest --output-on-failure --timeout 180 --repeat until-pass:3 "$@") || rc=$?
 wineserver -k || true
 exit $rc
