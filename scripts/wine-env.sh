@@ -9,5 +9,6 @@ export WINEDLLOVERRIDES="${ORVL_EXTRA_DLLOVERRIDES:+$ORVL_EXTRA_DLLOVERRIDES;}ms
 export WINEDEBUG="${WINEDEBUG:--all}"
 # Russian texts need Wine's ANSI code page 1251, which follows the Unix character-type locale;
 # English texts are ASCII and read the same there. Messages of the tools stay in English.
+# ORVL_LC_CTYPE chooses another (C.UTF-8 gives code page 1252), for cases that need it.
 unset LC_ALL
-export LC_CTYPE=ru_RU.UTF-8
+export LC_CTYPE="${ORVL_LC_CTYPE:-ru_RU.UTF-8}"

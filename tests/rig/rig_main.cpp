@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <cstdio>
+#include <cstdlib>
 
 // GoogleTest passes every failure to OutputDebugStringA, which crashes the process under the
 // emulated 32-bit Wine used here: route the import to a function that does nothing.
@@ -18,6 +19,16 @@ int main(int argc, char** argv)
     _setmode(_fileno(stderr), _O_BINARY);
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     testing::InitGoogleTest(&argc, argv);
+    // A case registered for one ANSI code page must really run under it (tests/CMakeLists.txt
+    // chooses the page through the Unix locale).
+    char wantedPage[16] = "";
+    DWORD wantedLength = GetEnvironmentVariableA("ORVL_CODE_PAGE", wantedPage, sizeof(wantedPage));
+    if (wantedLength > 0 && wantedLength < sizeof(wantedPage)
+        && GetACP() != static_cast<UINT>(std::atoi(wantedPage))) {
+        std::fprintf(stdout, "ANSI code page is %u, the case wants %s\n", GetACP(), wantedPage);
+        fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
     int result = RUN_ALL_TESTS();
     // Wine checks a block's tail only when the heap is validated: do it for every heap of the
     // process, so that an overrun anywhere in the run is reported ("err:heap:" on stderr).
