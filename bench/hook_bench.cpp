@@ -77,7 +77,7 @@ HWND CreateLookalikeWindow()
     const char className[] = "OrvlBenchWindow";
     WNDCLASSA windowClass = {};
     if (!GetClassInfoA(GetModuleHandleA(nullptr), className, &windowClass)) {
-        windowClass.lpfnWndProc = sandbox::MessengerWindowProcedure;
+        windowClass.lpfnWndProc = sandbox::MessengerWindowProcedureA;
         windowClass.hInstance = GetModuleHandleA(nullptr);
         windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);

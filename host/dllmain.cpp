@@ -7,7 +7,6 @@ HINSTANCE ModuleInstance = nullptr;
 UINT LanguageOffset = 0;
 HHOOK MenuTriggerHook = nullptr;
 HANDLE HookInstalledEvent = nullptr;
-WNDPROC MessengerWindowProc = nullptr;
 
 const char MessengerWindowClass[] = "MSBLClass";
 

@@ -9,25 +9,13 @@ const char HookInstalledEventName[] = "Orvella Hook Installed";
 const UINT MenuTriggerAppMessage = 0x8002;  // WM_APP + 2
 const UINT MenuTriggerUserMessage = 0x0400; // WM_USER
 
-// Messenger's main window while our router is its procedure; a repeated handshake must
-// keep MessengerWindowProc then, or the router would have nowhere to pass messages.
-bool RouterIsInstalled()
-{
-    HWND window = FindWindowA(MessengerWindowClass, nullptr);
-    return window && MessengerWindowProc
-        && reinterpret_cast<WNDPROC>(GetWindowLongA(window, GWL_WNDPROC)) == CommandRouterProc;
-}
-
-} // namespace
-
-LRESULT CALLBACK fnOrvlHook(int, WPARAM, LPARAM)
+// The host's side waits for its event; everything after that is ours to finish quietly.
+void RunHandshake()
 {
     HANDLE hostEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, HostInjectedEventName);
     if (!hostEvent)
-        return 0;  // the normal case once the host has finished its handshake
+        return;  // the normal case once the host has finished its handshake
 
-    if (!RouterIsInstalled())
-        MessengerWindowProc = nullptr;
     SetEvent(hostEvent);
     CloseHandle(hostEvent);
 
@@ -35,21 +23,30 @@ LRESULT CALLBACK fnOrvlHook(int, WPARAM, LPARAM)
     char path[521] = "";
     DWORD length = GetModuleFileNameA(ModuleInstance, path, sizeof(path));
     if (length == 0 || length >= sizeof(path))
-        return 0;
+        return;
     // cppcheck-suppress leakReturnValNotUsed ; the reference is kept on purpose, it is the pin
     if (!LoadLibraryA(path))
-        return 0;
+        return;
 
     if (!MenuTriggerHook) {
         MenuTriggerHook = SetWindowsHookExA(WH_GETMESSAGE, MenuTriggerHookProc, nullptr, GetCurrentThreadId());
         if (!MenuTriggerHook)
-            return 0;
+            return;
     }
     if (!HookInstalledEvent)
         HookInstalledEvent = CreateEventA(nullptr, TRUE, TRUE, HookInstalledEventName);
 
     InstallProductMenu(nullptr);
-    return 0;
+}
+
+} // namespace
+
+// The host's hook: runs the handshake, then passes the call on like any hook, so that other
+// add-ins' hooks on Messenger's thread still see every message.
+LRESULT CALLBACK fnOrvlHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    RunHandshake();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 LRESULT CALLBACK MenuTriggerHookProc(int code, WPARAM wParam, LPARAM lParam)

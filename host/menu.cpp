@@ -1,10 +1,6 @@
-// The "Orvella" popup in Messenger's menu bar and the router that takes its commands.
+// The "Orvella" popup in Messenger's menu bar.
 #include "host/module.h"
 #include "res/resource.h"
-#include "about/about_dialog.h"
-#include "about/help.h"
-#include "about/links.h"
-#include "settings/settings_sheet.h"
 
 static_assert(sizeof(MENUITEMINFOA) == 48, "menu item records are 48 bytes on this platform");
 
@@ -20,31 +16,12 @@ bool ProductMenuPresent(HMENU menuBar)
     return GetMenuItemInfoA(menuBar, IDM_SETTINGS, FALSE, &item) != FALSE;
 }
 
-void RouteCommandsThrough(HWND window)
+// Appends the popup to the bar and redraws it; false when nothing was appended.
+bool AppendProductMenu(HWND window, HMENU menuBar)
 {
-    WNDPROC current = reinterpret_cast<WNDPROC>(GetWindowLongA(window, GWL_WNDPROC));
-    if (current == CommandRouterProc)
-        return;  // already routed: MessengerWindowProc still holds Messenger's own procedure
-    MessengerWindowProc = current;
-    if (current)
-        SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(CommandRouterProc));
-}
-
-} // namespace
-
-void InstallProductMenu(HWND window)
-{
-    if (!window)
-        window = FindWindowA(MessengerWindowClass, nullptr);
-    if (!window)
-        return;
-    HMENU menuBar = GetMenu(window);
-    if (!menuBar || ProductMenuPresent(menuBar))
-        return;
-
     HMENU loaded = LoadMenuA(ModuleInstance, LocalizedResource(IDR_PRODUCT_MENU));
     if (!loaded)
-        return;
+        return false;
     HMENU popup = GetSubMenu(loaded, 0);
     char caption[49] = "";
     MENUITEMINFOA item = {};
@@ -56,37 +33,30 @@ void InstallProductMenu(HWND window)
 
     if (!popup || !AppendMenuA(menuBar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption)) {
         DestroyMenu(loaded);
-        return;
+        return false;
     }
     // The popup now belongs to Messenger's bar; drop only the resource's empty container.
     RemoveMenu(loaded, 0, MF_BYPOSITION);
     DestroyMenu(loaded);
 
     DrawMenuBar(window);
-    RouteCommandsThrough(window);
+    return true;
 }
 
-LRESULT CALLBACK CommandRouterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+} // namespace
+
+void InstallProductMenu(HWND window)
 {
-    if (message == WM_COMMAND) {
-        switch (LOWORD(wParam)) {
-        case IDM_SETTINGS:
-            ShowSettingsSheet(window);
-            return 0;
-        case IDM_HELP:
-            OpenHelpTopic(window, "Intro.htm");
-            return 0;
-        case IDM_HOMEPAGE:
-            OpenHomepage(window);
-            return 0;
-        case IDM_ABOUT:
-            ShowAboutDialog(window);
-            return 0;
-        default:
-            break;
-        }
-    }
-    if (!MessengerWindowProc)
-        return 0;
-    return CallWindowProcA(MessengerWindowProc, window, message, wParam, lParam);
+    if (!window)
+        window = FindWindowA(MessengerWindowClass, nullptr);
+    if (!window)
+        return;
+    HMENU menuBar = GetMenu(window);
+    if (!menuBar)
+        return;
+    if (!ProductMenuPresent(menuBar) && !AppendProductMenu(window, menuBar))
+        return;
+    // The popup's commands reach us only through the router; the window may be new, or another
+    // add-in may have cut the router out of its chain.
+    RouteCommandsThrough(window);
 }

@@ -9,7 +9,6 @@ extern HINSTANCE ModuleInstance;     // this DLL; every resource comes from it
 extern UINT LanguageOffset;          // 0 English, RUSSIAN_ID_OFFSET Russian
 extern HHOOK MenuTriggerHook;        // WH_GETMESSAGE hook that puts the menu back
 extern HANDLE HookInstalledEvent;    // "Orvella Hook Installed", held while resident
-extern WNDPROC MessengerWindowProc;  // Messenger's own main-window procedure
 
 extern const char MessengerWindowClass[];  // "MSBLClass"
 
@@ -24,6 +23,9 @@ void LoadLanguageChoice();
 // Appends the product popup to Messenger's menu bar unless it is there, and routes its commands.
 // window may be null: Messenger's main window is then looked up by class.
 void InstallProductMenu(HWND window);
+// Puts the command router into the window's procedure chain unless it is in it already.
+void RouteCommandsThrough(HWND window);
+// Takes the product's commands; passes everything else to the procedure it replaced.
 LRESULT CALLBACK CommandRouterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK MenuTriggerHookProc(int code, WPARAM wParam, LPARAM lParam);
 

@@ -49,11 +49,6 @@ HWND InjectedMessenger(Language language = Language::English)
     return messenger;
 }
 
-WNDPROC CurrentProcedure(HWND window)
-{
-    return reinterpret_cast<WNDPROC>(GetWindowLongA(window, GWL_WNDPROC));
-}
-
 void RemoveProductPopup(HWND messenger)
 {
     HMENU bar = GetMenu(messenger);
@@ -149,7 +144,7 @@ TEST(Handshake, WithoutHostEventDoesNothing)
     Pump(20);
     EXPECT_FALSE(EventExists(HookInstalledEvent));
     EXPECT_EQ(itemsBefore, static_cast<UINT>(GetMenuItemCount(GetMenu(messenger))));
-    EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), CurrentProcedure(messenger));
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
     // Not pinned: our one reference is the only one, so the module unloads.
     EXPECT_TRUE(FreeLibrary(module));
     EXPECT_EQ(nullptr, GetModuleHandleA("OrvlHook.dll"));
@@ -162,7 +157,7 @@ TEST(Handshake, CompleteRunSignalsPinsAndInstallsTheMenu)
     EXPECT_TRUE(EventSignalled(HookInstalledEvent));
     ExpectProductPopup(messenger, EnglishItems);
     EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
-    EXPECT_NE(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), CurrentProcedure(messenger));
+    EXPECT_NE(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
     // Pinned: releasing our reference leaves it loaded.
     FreeLibrary(Module());
     EXPECT_NE(nullptr, GetModuleHandleA("OrvlHook.dll"));
@@ -171,22 +166,22 @@ TEST(Handshake, CompleteRunSignalsPinsAndInstallsTheMenu)
 TEST(Handshake, LaterCallsAfterTheHostClosedItsEventDoNothing)
 {
     HWND messenger = InjectedMessenger();
-    WNDPROC routed = CurrentProcedure(messenger);
+    WNDPROC routed = WindowProcedure(messenger);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(0, ExportedHook()(i, i, i));
     Pump(20);
     EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
-    EXPECT_EQ(routed, CurrentProcedure(messenger));
+    EXPECT_EQ(routed, WindowProcedure(messenger));
 }
 
 TEST(Handshake, SecondCompleteRunKeepsMessengersProcedure)
 {
     HWND messenger = InjectedMessenger();
-    WNDPROC routed = CurrentProcedure(messenger);
+    WNDPROC routed = WindowProcedure(messenger);
     ASSERT_TRUE(InjectAsHost());
     ASSERT_TRUE(InjectAsHost());
     Pump(20);
-    EXPECT_EQ(routed, CurrentProcedure(messenger));
+    EXPECT_EQ(routed, WindowProcedure(messenger));
     EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
     sandbox::ResetMessengerStats();
     EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageA(messenger, WM_COMMAND, 4242, 0));
@@ -234,13 +229,13 @@ TEST_P(TriggerMessage, WithThePopupPresentChangesNothing)
 {
     HWND messenger = InjectedMessenger();
     // Put a different procedure in place: a run that re-subclassed would replace it.
-    WNDPROC routed = CurrentProcedure(messenger);
+    WNDPROC routed = WindowProcedure(messenger);
     int itemsBefore = GetMenuItemCount(GetMenu(messenger));
     for (int i = 0; i < 20; ++i)
         PostMessageA(messenger, GetParam(), i, i);
     Pump(50);
     EXPECT_EQ(itemsBefore, GetMenuItemCount(GetMenu(messenger)));
-    EXPECT_EQ(routed, CurrentProcedure(messenger));
+    EXPECT_EQ(routed, WindowProcedure(messenger));
 }
 
 TEST_P(TriggerMessage, ReachesTheThreadQueueToo)
@@ -289,7 +284,7 @@ TEST(Trigger, WindowWithoutMenuBarIsLeftAlone)
     PostMessageA(messenger, 0x8002, 0, 0);
     Pump(50);
     EXPECT_EQ(nullptr, GetMenu(messenger));
-    EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), CurrentProcedure(messenger));
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
     EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageA(messenger, WM_COMMAND, 7, 0));
 }
 

@@ -188,7 +188,7 @@ TEST_F(HostileMessenger, WindowAndMenuUpheavals)
 
 TEST_F(HostileMessenger, HostCallsTheHookAgainAndAgainWhileItsEventExists)
 {
-    WNDPROC routed = reinterpret_cast<WNDPROC>(GetWindowLongA(messenger, GWL_WNDPROC));
+    WNDPROC routed = WindowProcedure(messenger);
     ProcessResources before = CountProcessResources();
     HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, "Orvella Dll Injected");
     ASSERT_NE(nullptr, injected);
@@ -206,7 +206,7 @@ TEST_F(HostileMessenger, HostCallsTheHookAgainAndAgainWhileItsEventExists)
     EXPECT_LE(growth.kernelHandles, 0) << Describe(growth);
     EXPECT_LE(growth.menus, 0) << Describe(growth);
     EXPECT_TRUE(EventSignalled("Orvella Hook Installed"));
-    EXPECT_EQ(routed, reinterpret_cast<WNDPROC>(GetWindowLongA(messenger, GWL_WNDPROC)));
+    EXPECT_EQ(routed, WindowProcedure(messenger));
     EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
     ASSERT_TRUE(MessengerResponds(messenger));
     SendOtherCommand(4711, 0);

@@ -8,10 +8,14 @@ namespace {
 volatile LONG commandCount = 0;
 volatile LONG queryCount = 0;
 volatile LONG lastCommand = 0;
+volatile LONG setTextCount = 0;
+wchar_t lastTextSet[512];
 bool quitOnDestroy = false;
-}
+bool classRegistered = false;
+CharacterSet registeredCharacterSet = CharacterSet::Unicode;
 
-LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// Everything both procedures answer alike; false for what goes to the default procedure.
+bool Answer(HWND window, UINT message, WPARAM wParam, LRESULT& result)
 {
     switch (message) {
     case WM_COMMAND:
@@ -19,10 +23,12 @@ LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wPar
         InterlockedExchange(&lastCommand, LOWORD(wParam));
         if (LOWORD(wParam) == MessengerCommandExit)
             DestroyWindow(window);
-        return MessengerCommandAnswer;
+        result = MessengerCommandAnswer;
+        return true;
     case MessengerQueryMessage:
         InterlockedIncrement(&queryCount);
-        return MessengerQueryAnswer + wParam;
+        result = MessengerQueryAnswer + wParam;
+        return true;
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
@@ -31,15 +37,52 @@ LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wPar
         const char text[] = "Windows Messenger (stand-in)";
         DrawTextA(dc, text, -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         EndPaint(window, &paint);
-        return 0;
+        result = 0;
+        return true;
     }
     case WM_DESTROY:
         if (quitOnDestroy)
             PostQuitMessage(0);
-        return 0;
+        result = 0;
+        return true;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return false;
     }
+}
+}
+
+LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    if (Answer(window, message, wParam, result))
+        return result;
+    if (message == WM_SETTEXT) {
+        InterlockedIncrement(&setTextCount);
+        lstrcpynW(lastTextSet, lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"", 512);
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK MessengerWindowProcedureA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    if (Answer(window, message, wParam, result))
+        return result;
+    if (message == WM_SETTEXT) {
+        InterlockedIncrement(&setTextCount);
+        const unsigned char* text = lParam ? reinterpret_cast<const unsigned char*>(lParam)
+                                           : reinterpret_cast<const unsigned char*>("");
+        int i = 0;
+        for (; i < 511 && text[i]; ++i)
+            lastTextSet[i] = text[i];
+        lastTextSet[i] = 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+const wchar_t* LastTextSet()
+{
+    return lastTextSet;
 }
 
 HMENU CreateMessengerMenuBar(bool firstItemPopup)
@@ -61,18 +104,45 @@ HMENU CreateMessengerMenuBar(bool firstItemPopup)
     return bar;
 }
 
-HWND CreateMessengerWindow(bool withMenuBar, bool firstItemPopup)
+namespace {
+bool RegisterMessengerClass(CharacterSet characterSet)
 {
-    WNDCLASSA windowClass = {};
-    if (!GetClassInfoA(GetModuleHandleA(nullptr), MessengerClassName, &windowClass)) {
-        windowClass.lpfnWndProc = MessengerWindowProcedure;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = MessengerClassName;
-        if (!RegisterClassA(&windowClass))
-            return nullptr;
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    if (classRegistered && registeredCharacterSet == characterSet)
+        return true;
+    if (classRegistered) {
+        if (!UnregisterClassA(MessengerClassName, instance))
+            return false;  // a window of the other character set still exists
+        classRegistered = false;
     }
+    HCURSOR arrow = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    HBRUSH background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    if (characterSet == CharacterSet::Unicode) {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = MessengerWindowProcedure;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = arrow;
+        windowClass.hbrBackground = background;
+        windowClass.lpszClassName = L"MSBLClass";
+        classRegistered = RegisterClassW(&windowClass) != 0;
+    } else {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = MessengerWindowProcedureA;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = arrow;
+        windowClass.hbrBackground = background;
+        windowClass.lpszClassName = MessengerClassName;
+        classRegistered = RegisterClassA(&windowClass) != 0;
+    }
+    registeredCharacterSet = characterSet;
+    return classRegistered;
+}
+}
+
+HWND CreateMessengerWindow(bool withMenuBar, bool firstItemPopup, CharacterSet characterSet)
+{
+    if (!RegisterMessengerClass(characterSet))
+        return nullptr;
     HMENU bar = withMenuBar ? CreateMessengerMenuBar(firstItemPopup) : nullptr;
     HWND window = CreateWindowExA(0, MessengerClassName, "Windows Messenger", WS_OVERLAPPEDWINDOW,
                                   40, 40, 420, 300, nullptr, bar, GetModuleHandleA(nullptr), nullptr);
@@ -97,6 +167,7 @@ MessengerStats GetMessengerStats()
     stats.commands = commandCount;
     stats.lastCommandId = static_cast<UINT>(lastCommand);
     stats.queries = queryCount;
+    stats.setTexts = setTextCount;
     return stats;
 }
 
@@ -105,6 +176,8 @@ void ResetMessengerStats()
     InterlockedExchange(&commandCount, 0);
     InterlockedExchange(&queryCount, 0);
     InterlockedExchange(&lastCommand, 0);
+    InterlockedExchange(&setTextCount, 0);
+    lastTextSet[0] = 0;
 }
 
 } // namespace sandbox

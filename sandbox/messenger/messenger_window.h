@@ -22,12 +22,21 @@ struct MessengerStats {
     LONG commands;        // WM_COMMAND messages that reached Messenger's procedure
     UINT lastCommandId;   // low word of the last one
     LONG queries;         // MessengerQueryMessage messages
+    LONG setTexts;        // WM_SETTEXT messages
 };
 
-// Registers the class once per process; creates a visible top-level window on the calling thread.
-// withMenuBar false gives a window without a menu; firstItemPopup false starts the bar with a
-// plain command item.
-HWND CreateMessengerWindow(bool withMenuBar = true, bool firstItemPopup = true);
+// Like the real Messenger, the window is Unicode; an ANSI one is there for tests that need it.
+enum class CharacterSet { Unicode, Ansi };
+
+// Registers the class (again, when no window of the other character set exists) and creates a
+// visible top-level window on the calling thread. withMenuBar false gives a window without a
+// menu; firstItemPopup false starts the bar with a plain command item.
+HWND CreateMessengerWindow(bool withMenuBar = true, bool firstItemPopup = true,
+                           CharacterSet characterSet = CharacterSet::Unicode);
+
+// The last WM_SETTEXT text that reached Messenger's procedure, as it arrived: UTF-16 for the
+// Unicode window, the ANSI bytes widened one byte to one character for the ANSI one.
+const wchar_t* LastTextSet();
 
 // A menu bar like Messenger's ("File", "Tools", "Help" popups), or one starting with a command.
 HMENU CreateMessengerMenuBar(bool firstItemPopup = true);
@@ -40,8 +49,10 @@ void ResetMessengerStats();
 // default: tests destroy windows and keep pumping.
 void QuitWhenMessengerDestroyed(bool quit);
 
-// The window procedure itself, for tests that check what Messenger's procedure looks like.
+// The window procedures themselves, for tests that check what Messenger's procedure looks like:
+// the Unicode window's and the ANSI window's.
 LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK MessengerWindowProcedureA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 extern const char MessengerClassName[];
 

@@ -197,12 +197,12 @@ bool EventSignalled(const char* name)
 
 // ---- Messenger ------------------------------------------------------------------------------
 
-HWND CreateMessenger(bool withMenuBar, bool firstItemPopup)
+HWND CreateMessenger(bool withMenuBar, bool firstItemPopup, sandbox::CharacterSet characterSet)
 {
     // The first window of a process can fail while Wine's desktop process is still starting.
     HWND window = nullptr;
     for (int attempt = 0; attempt < 5 && !window; ++attempt) {
-        window = sandbox::CreateMessengerWindow(withMenuBar, firstItemPopup);
+        window = sandbox::CreateMessengerWindow(withMenuBar, firstItemPopup, characterSet);
         if (!window)
             Sleep(500);
     }
@@ -210,6 +210,12 @@ HWND CreateMessenger(bool withMenuBar, bool firstItemPopup)
     sandbox::ResetMessengerStats();
     Pump(20);
     return window;
+}
+
+WNDPROC WindowProcedure(HWND window)
+{
+    LONG value = IsWindowUnicode(window) ? GetWindowLongW(window, GWL_WNDPROC) : GetWindowLongA(window, GWL_WNDPROC);
+    return reinterpret_cast<WNDPROC>(value);
 }
 
 std::vector<MenuItem> MenuItems(HMENU menu)

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include "sandbox/messenger/messenger_window.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -52,8 +53,13 @@ bool EventExists(const char* name);
 bool EventSignalled(const char* name);
 
 // ---- Messenger ------------------------------------------------------------------------------
-// The Messenger stand-in window on the calling thread (see sandbox/messenger/messenger_window.h).
-HWND CreateMessenger(bool withMenuBar = true, bool firstItemPopup = true);
+// The Messenger stand-in window on the calling thread (see sandbox/messenger/messenger_window.h):
+// Unicode, as the real one is, unless asked for an ANSI one.
+HWND CreateMessenger(bool withMenuBar = true, bool firstItemPopup = true,
+                     sandbox::CharacterSet characterSet = sandbox::CharacterSet::Unicode);
+// The window's top procedure, read with the call of the window's own character set (read with the
+// other one, the system hands back a different value for the same procedure).
+WNDPROC WindowProcedure(HWND window);
 
 // Menu bar contents, read in this process.
 struct MenuItem { UINT id = 0; bool popup = false; bool separator = false; std::string text; HMENU submenu = nullptr; };
