@@ -1,0 +1,64 @@
+// Another add-in in Messenger's process: it subclasses the same main window and passes every
+// message on with CallWindowProc to what it replaced, or hooks the same thread with WH_GETMESSAGE.
+// It counts how often its procedure is entered and how deeply it is nested, and cuts a chain that
+// loops (nested deeper than LoopDepth) so that a loop fails the test instead of overflowing the
+// stack.
+#ifndef ORVL_TESTS_RIG_NEIGHBOUR_H
+#define ORVL_TESTS_RIG_NEIGHBOUR_H
+
+#include <windows.h>
+#include <vector>
+#include "sandbox/messenger/messenger_window.h"
+
+namespace rig {
+
+class NeighbourSubclass {
+public:
+    static const int LoopDepth = 40;
+    static const int Slots = 8;   // how many may live at once
+
+    // Subclasses `window` now, on top of its chain, with the "W" or the "A" calls.
+    NeighbourSubclass(HWND window, sandbox::CharacterSet calls);
+    // Forgets the window without touching it (the window may be gone).
+    ~NeighbourSubclass();
+    NeighbourSubclass(const NeighbourSubclass&) = delete;
+    NeighbourSubclass& operator=(const NeighbourSubclass&) = delete;
+
+    bool Installed() const { return slot >= 0 && replaced != nullptr; }
+    // A well-behaved add-in leaving while it is on top: puts back what it replaced.
+    void Leave();
+    // A badly behaved one: sets `procedure` as the window's procedure wherever it stands.
+    void SetWindowProcedure(WNDPROC procedure);
+
+    LONG Entries() const;        // messages that entered its procedure since the last reset
+    bool LoopCut() const;        // a chain nested deeper than LoopDepth went through it
+    void ResetCounts();
+
+    // The procedure's own address, as the calls it was set with read it back.
+    WNDPROC Procedure() const;
+
+private:
+    friend struct NeighbourSlot;
+    HWND window = nullptr;
+    sandbox::CharacterSet calls;
+    int slot = -1;
+    WNDPROC replaced = nullptr;
+};
+
+// A WH_GETMESSAGE hook of another add-in on the calling thread; records the message numbers it sees.
+class NeighbourHook {
+public:
+    NeighbourHook();
+    ~NeighbourHook();
+    NeighbourHook(const NeighbourHook&) = delete;
+    NeighbourHook& operator=(const NeighbourHook&) = delete;
+    bool Installed() const { return hook != nullptr; }
+    // Messages seen with number `message` (retrieved and removed from the queue), in order of wParam.
+    std::vector<WPARAM> Seen(UINT message) const;
+private:
+    HHOOK hook = nullptr;
+};
+
+} // namespace rig
+
+#endif
