@@ -5,6 +5,7 @@
 // exactly one "Orvella" popup.
 #include "tests/about_links_support.h"
 #include "tests/mapi_support.h"
+#include "tests/rig/neighbour.h"
 #include "tests/rig/rig.h"
 #include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
 #include "sandbox/mapi_provider/mapi_fixture.h"
@@ -127,6 +128,9 @@ TEST_F(Endurance, AboutDialogOpenedAndClosed200Times)
 TEST_F(Endurance, HundredThousandTriggerMessagesKeepOnePopup)
 {
     Start();
+    // Another add-in subclasses Messenger's window after us, as add-ins do.
+    NeighbourSubclass neighbour(messenger, sandbox::CharacterSet::Unicode);
+    ASSERT_TRUE(neighbour.Installed());
     HMENU bar = GetMenu(messenger);
     ASSERT_EQ(1, CountProductPopups(bar));
     ProcessResources before = CountProcessResources();
@@ -151,6 +155,14 @@ TEST_F(Endurance, HundredThousandTriggerMessagesKeepOnePopup)
     }
     // Each reinstall loads the menu resource: only the popup that went into the bar may stay.
     ExpectNoGrowth(before, CountProcessResources());
+    // The router was never put in twice: an ordinary command passes each procedure once.
+    EXPECT_FALSE(neighbour.LoopCut());
+    EXPECT_EQ(neighbour.Procedure(), WindowProcedure(messenger));
+    neighbour.ResetCounts();
+    LONG commands = sandbox::GetMessengerStats().commands;
+    EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageW(messenger, WM_COMMAND, 4711, 0));
+    EXPECT_EQ(1, neighbour.Entries());
+    EXPECT_EQ(commands + 1, sandbox::GetMessengerStats().commands);
 }
 
 TEST_F(Endurance, ThousandHelpRequests)

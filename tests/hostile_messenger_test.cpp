@@ -1,10 +1,11 @@
 // A hostile Messenger, generated from a seed (ORVL_SEED replaces it; the seed in use is printed):
 // its window destroyed and made again, menu bars replaced or taken away, a bar that starts with a
-// command, the host calling fnOrvlHook again while its event exists, and a flood of random menu
-// commands. After every step Messenger still answers, the menu bar holds exactly one "Orvella"
+// command, the host calling fnOrvlHook again while its event exists, other add-ins subclassing
+// the window and leaving again, and a flood of random menu commands. After every step Messenger still answers, the menu bar holds exactly one "Orvella"
 // popup (or none when there is no bar), and the router sends the product's commands to the module
 // and everything else to Messenger's own procedure with its result.
 #include "tests/about_links_support.h"
+#include "tests/rig/neighbour.h"
 #include "tests/rig/rig.h"
 #include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
 #include "sandbox/messenger/messenger_window.h"
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 
 using namespace rig;
@@ -134,9 +136,12 @@ TEST_F(HostileMessenger, WindowAndMenuUpheavals)
     ASSERT_TRUE(handler.Swapped());
     std::mt19937 random(Seed() + 1);
     enum Upheaval { Recreate, RecreateWithCommandFirst, RecreateWithoutMenu, ReplaceBar, TakeBarAway, RemovePopup,
-                    InjectAgain, Count };
+                    InjectAgain, NeighbourArrives, NeighbourLeaves, Count };
     const char* const Names[] = {"recreate", "recreate with a command first", "recreate without a menu",
-                                 "replace the bar", "take the bar away", "remove the popup", "inject again"};
+                                 "replace the bar", "take the bar away", "remove the popup", "inject again",
+                                 "another add-in subclasses", "the top add-in leaves"};
+    // Other add-ins' subclasses of the current window, in the order they came (the last on top).
+    std::vector<std::unique_ptr<NeighbourSubclass>> neighbours;
     int done[Count] = {};
     for (int step = 0; step < 120 && !HasFailure(); ++step) {
         Upheaval upheaval = static_cast<Upheaval>(step < Count ? step : static_cast<int>(random() % Count));
@@ -147,6 +152,7 @@ TEST_F(HostileMessenger, WindowAndMenuUpheavals)
         case RecreateWithCommandFirst:
         case RecreateWithoutMenu:
             DestroyWindow(messenger);
+            neighbours.clear();   // gone with the window
             Pump(5);
             messenger = CreateMessenger(upheaval != RecreateWithoutMenu, upheaval != RecreateWithCommandFirst);
             break;
@@ -165,6 +171,19 @@ TEST_F(HostileMessenger, WindowAndMenuUpheavals)
         case InjectAgain:
             ASSERT_TRUE(InjectAsHost());
             break;
+        case NeighbourArrives:
+            if (neighbours.size() < 4) {
+                neighbours.emplace_back(new NeighbourSubclass(
+                    messenger, random() % 2 ? sandbox::CharacterSet::Unicode : sandbox::CharacterSet::Ansi));
+                ASSERT_TRUE(neighbours.back()->Installed());
+            }
+            break;
+        case NeighbourLeaves:
+            if (!neighbours.empty() && WindowProcedure(messenger) == neighbours.back()->Procedure()) {
+                neighbours.back()->Leave();
+                neighbours.pop_back();
+            }
+            break;
         default:
             break;
         }
@@ -175,9 +194,17 @@ TEST_F(HostileMessenger, WindowAndMenuUpheavals)
         HMENU bar = GetMenu(messenger);
         ASSERT_EQ(bar ? 1 : 0, CountProductPopups(bar));
         ASSERT_TRUE(MessengerResponds(messenger));
+        // Every other add-in's procedure sees an ordinary command once, and none loops.
+        for (auto& neighbour : neighbours) {
+            ASSERT_FALSE(neighbour->LoopCut());
+            neighbour->ResetCounts();
+        }
         WORD other = static_cast<WORD>(random());
-        if (!IsProductCommand(other))
+        if (!IsProductCommand(other)) {
             SendOtherCommand(other, 0);
+            for (auto& neighbour : neighbours)
+                EXPECT_EQ(1, neighbour->Entries());
+        }
         // Where the popup is, the router is too: a product command goes to the module.
         if (bar)
             SendProductCommand(random() % 2 ? IDM_HELP : IDM_HOMEPAGE);

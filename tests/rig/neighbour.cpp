@@ -5,7 +5,9 @@ namespace rig {
 // One live neighbour per slot: a window procedure cannot carry a pointer to its object, so each
 // slot has a procedure of its own.
 struct NeighbourSlot {
-    NeighbourSubclass* owner;
+    bool taken;                     // its procedure may still be in some window's chain
+    WNDPROC replaced;
+    sandbox::CharacterSet calls;
     LONG entries;
     int depth;
     bool loopCut;
@@ -17,16 +19,14 @@ struct NeighbourSlot {
     {
         NeighbourSlot& slot = slots[Index];
         ++slot.entries;
-        NeighbourSubclass* owner = slot.owner;
-        if (!owner || slot.depth >= NeighbourSubclass::LoopDepth) {
-            if (owner)
-                slot.loopCut = true;
+        if (slot.depth >= NeighbourSubclass::LoopDepth) {
+            slot.loopCut = true;
             return 0;
         }
         ++slot.depth;
-        LRESULT result = owner->calls == sandbox::CharacterSet::Unicode
-                             ? CallWindowProcW(owner->replaced, window, message, wParam, lParam)
-                             : CallWindowProcA(owner->replaced, window, message, wParam, lParam);
+        LRESULT result = slot.calls == sandbox::CharacterSet::Unicode
+                             ? CallWindowProcW(slot.replaced, window, message, wParam, lParam)
+                             : CallWindowProcA(slot.replaced, window, message, wParam, lParam);
         --slot.depth;
         return result;
     }
@@ -52,37 +52,52 @@ LONG SetProcedure(HWND window, sandbox::CharacterSet calls, WNDPROC procedure)
 NeighbourSubclass::NeighbourSubclass(HWND window, sandbox::CharacterSet calls) : window(window), calls(calls)
 {
     for (int i = 0; i < Slots; ++i) {
-        if (!NeighbourSlot::slots[i].owner) {
+        if (!NeighbourSlot::slots[i].taken) {
             slot = i;
             break;
         }
     }
     if (slot < 0)
         return;
-    NeighbourSlot::slots[slot] = NeighbourSlot{this, 0, 0, false};
+    NeighbourSlot& state = NeighbourSlot::slots[slot];
+    state = NeighbourSlot{true, nullptr, calls, 0, 0, false};
+    // Ready before it is set: the first message may arrive inside SetWindowLong.
+    state.replaced = reinterpret_cast<WNDPROC>(calls == sandbox::CharacterSet::Unicode
+                                                   ? GetWindowLongW(window, GWL_WNDPROC)
+                                                   : GetWindowLongA(window, GWL_WNDPROC));
     replaced = reinterpret_cast<WNDPROC>(SetProcedure(window, calls, SlotProcedures[slot]));
+    state.replaced = replaced;
     if (!replaced) {
-        NeighbourSlot::slots[slot].owner = nullptr;
+        state.taken = false;
         slot = -1;
     }
 }
 
 NeighbourSubclass::~NeighbourSubclass()
 {
-    // A procedure still in some chain then passes nothing on; tests end with their windows.
-    if (slot >= 0)
-        NeighbourSlot::slots[slot].owner = nullptr;
+    if (slot < 0)
+        return;
+    if (IsWindow(window) && WindowProcedureRead() == SlotProcedures[slot])
+        Leave();
+    // A procedure that a live window may still reach keeps its slot (like a DLL that stays loaded).
+    NeighbourSlot::slots[slot].taken = IsWindow(window) && !leftCleanly;
 }
 
 void NeighbourSubclass::Leave()
 {
-    if (Installed())
-        SetProcedure(window, calls, replaced);
+    if (Installed() && SetProcedure(window, calls, replaced))
+        leftCleanly = true;
 }
 
 void NeighbourSubclass::SetWindowProcedure(WNDPROC procedure)
 {
     SetProcedure(window, calls, procedure);
+}
+
+WNDPROC NeighbourSubclass::WindowProcedureRead() const
+{
+    return reinterpret_cast<WNDPROC>(calls == sandbox::CharacterSet::Unicode ? GetWindowLongW(window, GWL_WNDPROC)
+                                                                             : GetWindowLongA(window, GWL_WNDPROC));
 }
 
 LONG NeighbourSubclass::Entries() const

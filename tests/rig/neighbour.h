@@ -19,13 +19,14 @@ public:
 
     // Subclasses `window` now, on top of its chain, with the "W" or the "A" calls.
     NeighbourSubclass(HWND window, sandbox::CharacterSet calls);
-    // Forgets the window without touching it (the window may be gone).
+    // Leaves when it is on top; otherwise its procedure stays in the chain and passes messages on.
     ~NeighbourSubclass();
     NeighbourSubclass(const NeighbourSubclass&) = delete;
     NeighbourSubclass& operator=(const NeighbourSubclass&) = delete;
 
     bool Installed() const { return slot >= 0 && replaced != nullptr; }
-    // A well-behaved add-in leaving while it is on top: puts back what it replaced.
+    // A well-behaved add-in leaving while it is on top: puts back what it replaced. Its
+    // procedure, if still reached from somewhere, keeps passing messages on.
     void Leave();
     // A badly behaved one: sets `procedure` as the window's procedure wherever it stands.
     void SetWindowProcedure(WNDPROC procedure);
@@ -38,11 +39,12 @@ public:
     WNDPROC Procedure() const;
 
 private:
-    friend struct NeighbourSlot;
     HWND window = nullptr;
     sandbox::CharacterSet calls;
     int slot = -1;
     WNDPROC replaced = nullptr;
+    bool leftCleanly = false;
+    WNDPROC WindowProcedureRead() const;
 };
 
 // A WH_GETMESSAGE hook of another add-in on the calling thread; records the message numbers it sees.
