@@ -108,7 +108,7 @@ name=OrvlHook-$version$dirty-win32
 
 # ---- Signature ---------------------------------------------------------------------------------------
 if [ $sign = 1 ]; then
-  cp "$stage/OrvlHook.dll" "$work/unsigned.dll"
+  mv "$stage/OrvlHook.dll" "$work/unsigned.dll"
   timestamp=()
   [ -z "${ORVL_SIGN_TIMESTAMP_URL:-}" ] || timestamp=(-ts "$ORVL_SIGN_TIMESTAMP_URL")
   # The password travels on stdin, not on a command line that others can read.
