@@ -111,8 +111,10 @@ if [ $sign = 1 ]; then
   mv "$stage/OrvlHook.dll" "$work/unsigned.dll"
   timestamp=()
   [ -z "${ORVL_SIGN_TIMESTAMP_URL:-}" ] || timestamp=(-ts "$ORVL_SIGN_TIMESTAMP_URL")
-  # The password travels on stdin, not on a command line that others can read.
-  printf '%s' "$ORVL_SIGN_PASSWORD" | osslsigncode sign -pkcs12 "$ORVL_SIGN_PKCS12" -readpass - -h sha256 \
+  # The password goes through a file in the private work folder, not on a command line that
+  # others can read.
+  (umask 077 && printf '%s' "$ORVL_SIGN_PASSWORD" >"$work/password")
+  osslsigncode sign -pkcs12 "$ORVL_SIGN_PKCS12" -readpass "$work/password" -h sha256 \
       -n "Orvella add-in user interface" -i "https://www.dorvane.example/orvella" "${timestamp[@]}" \
       -in "$work/unsigned.dll" -out "$stage/OrvlHook.dll" >"$work/sign.log" 2>&1 \
     || { cat "$work/sign.log" >&2; fail "signing failed"; }
