@@ -9,8 +9,8 @@
 #   ORVL_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server for the signature (optional)
 #   SOURCE_DATE_EPOCH        the time stamp of every file (default: the commit's time)
 # The same commit gives the same bytes wherever and whenever it is built (signed packages
-# excepted: a signature carries the time it was made). Exits non-zero, and leaves no package in
-# dist/, if anything fails.
+# excepted: a signature carries the time it was made). Exits non-zero if anything fails; dist/
+# never holds a half-written package.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 say() { echo "package: $*" >&2; }
