@@ -83,7 +83,7 @@ expect_refusal() {
   say "refused: $what ($(tail -n 1 "$scratch/refusal.log" | sed 's/^package: //'))"
 }
 echo "local edit" >>"$tree_b/README.md"
-expect_refusal "uncommitted changes" "uncommitted changes" X=1 --
+expect_refusal "uncommitted changes" "uncommitted changes" --
 git -C "$tree_b" checkout -q README.md
 expect_refusal "a certificate that does not exist" "does not exist" \
   ORVL_SIGN_PKCS12="$certs/missing.p12" ORVL_SIGN_PASSWORD="$password" --
