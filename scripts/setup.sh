@@ -10,7 +10,8 @@ packages=(cmake make python3 git
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686
           xvfb xauth imagemagick googletest fp-utils locales
           qemu-user-static
-          cppcheck clang-tidy libclang-common-14-dev)
+          cppcheck clang-tidy libclang-common-14-dev
+          osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do

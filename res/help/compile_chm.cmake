@@ -6,11 +6,14 @@
 #    files are copied through iconv, which rejects any non-ASCII byte; the
 #    UTF-8 masters are converted to Windows-1251.
 # 2. Runs chmcmd on the staged project, so the source tree stays clean.
-# 3. Copies the compiled file to OUTPUT.
+# 3. When SOURCE_DATE_EPOCH is set in the environment, sets the time stamps
+#    chmcmd wrote to that time (PIN_TIME, a Python script), so that the file
+#    is the same on every run.
+# 4. Copies the compiled file to OUTPUT.
 
 cmake_minimum_required(VERSION 3.16)
 
-foreach(_v SOURCE_DIR STAGE_DIR OUTPUT CHMCMD ICONV ASCII_FILES CP1251_FILES)
+foreach(_v SOURCE_DIR STAGE_DIR OUTPUT CHMCMD ICONV ASCII_FILES CP1251_FILES PYTHON PIN_TIME)
   if(NOT DEFINED ${_v} OR "${${_v}}" STREQUAL "")
     message(FATAL_ERROR "compile_chm.cmake: ${_v} is not set")
   endif()
@@ -67,6 +70,19 @@ if(_log MATCHES "(^|\n)Warning")
 endif()
 if(NOT EXISTS "${STAGE_DIR}/Orvella.chm")
   message(FATAL_ERROR "chmcmd did not produce Orvella.chm:\n${_log}")
+endif()
+
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  if(NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH is not a number of seconds: '$ENV{SOURCE_DATE_EPOCH}'")
+  endif()
+  execute_process(
+    COMMAND "${PYTHON}" "${PIN_TIME}" "${STAGE_DIR}/Orvella.chm" "$ENV{SOURCE_DATE_EPOCH}"
+    ERROR_VARIABLE _err
+    RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "Cannot set the time stamps of Orvella.chm: ${_err}")
+  endif()
 endif()
 
 get_filename_component(_outdir "${OUTPUT}" DIRECTORY)

@@ -16,6 +16,10 @@
 # here and converted to Windows-1251 at build time, since the help viewer
 # reads them as ANSI text. Everything is staged in the build tree, because
 # chmcmd writes its output next to the project file.
+#
+# chmcmd stamps the file with the time of the run; with SOURCE_DATE_EPOCH in
+# the build's environment, pin_chm_time.py sets those stamps to that time
+# instead, so that the file is reproducible (scripts/package.sh does this).
 
 include_guard(GLOBAL)
 
@@ -40,6 +44,9 @@ if(NOT ORVL_ICONV)
 endif()
 
 find_program(ORVL_CHMLS NAMES chmls DOC "Free Pascal CHM lister (fp-utils)")
+
+# Sets chmcmd's time stamps from SOURCE_DATE_EPOCH, for reproducible builds.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(ORVL_HELP_SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}")
 set(ORVL_HELP_STAGE_DIR "${CMAKE_CURRENT_BINARY_DIR}/orvella_help")
@@ -67,7 +74,8 @@ set(ORVL_HELP_PAGES
 )
 
 set(_orvl_help_depends
-  "${ORVL_HELP_SOURCE_DIR}/compile_chm.cmake")
+  "${ORVL_HELP_SOURCE_DIR}/compile_chm.cmake"
+  "${ORVL_HELP_SOURCE_DIR}/pin_chm_time.py")
 foreach(_f IN LISTS ORVL_HELP_ASCII_FILES ORVL_HELP_CP1251_FILES)
   list(APPEND _orvl_help_depends "${ORVL_HELP_SOURCE_DIR}/${_f}")
 endforeach()
@@ -87,6 +95,8 @@ add_custom_command(
     "-DICONV=${ORVL_ICONV}"
     "-DASCII_FILES=${_orvl_ascii}"
     "-DCP1251_FILES=${_orvl_cp1251}"
+    "-DPYTHON=${Python3_EXECUTABLE}"
+    "-DPIN_TIME=${ORVL_HELP_SOURCE_DIR}/pin_chm_time.py"
     -P "${ORVL_HELP_SOURCE_DIR}/compile_chm.cmake"
   DEPENDS ${_orvl_help_depends}
   COMMENT "Compiling help file Orvella.chm"

@@ -3,19 +3,64 @@
 // its thread.
 //   orvl_messenger.exe                           just the window
 //   orvl_messenger.exe --tour <folder> [--brief] also the screenshot tour (see tour.h)
+//   orvl_messenger.exe --until-menu <seconds>     closes itself once its menu bar has the
+//                                                 "Orvella" popup: exit 0, or 3 if it has not
+//                                                 appeared within <seconds>
+// Only this process can read its menus under Wine, so it reports the menu itself.
 #include "sandbox/messenger/messenger_window.h"
 #include "sandbox/messenger/tour.h"
 
+#include <cstdlib>
 #include <cstring>
+
+namespace {
+
+const char ProductMenuCaption[] = "Orvella";
+const UINT MenuCheckMs = 100;
+const int NoMenuExitCode = 3;
+
+HWND Messenger = nullptr;
+DWORD MenuDeadline = 0;
+int MenuExitCode = NoMenuExitCode;
+
+bool HasProductMenu()
+{
+    HMENU bar = GetMenu(Messenger);
+    int count = bar ? GetMenuItemCount(bar) : 0;
+    for (int i = 0; i < count; ++i) {
+        char text[64] = "";
+        if (GetSubMenu(bar, i) && GetMenuStringA(bar, i, text, sizeof(text), MF_BYPOSITION)
+            && lstrcmpA(text, ProductMenuCaption) == 0)
+            return true;
+    }
+    return false;
+}
+
+void CALLBACK CheckMenu(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    bool found = HasProductMenu();
+    if (!found && static_cast<LONG>(GetTickCount() - MenuDeadline) < 0)
+        return;
+    KillTimer(nullptr, timer);
+    MenuExitCode = found ? 0 : NoMenuExitCode;
+    DestroyWindow(Messenger);
+}
+
+} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     sandbox::TourOptions tour;
     bool touring = false;
+    int menuSeconds = 0;
     for (int i = 1; i < __argc; ++i) {
         if (std::strcmp(__argv[i], "--tour") == 0 && i + 1 < __argc) {
             tour.folder = __argv[++i];
             touring = true;
+        } else if (std::strcmp(__argv[i], "--until-menu") == 0 && i + 1 < __argc) {
+            menuSeconds = std::atoi(__argv[++i]);
+            if (menuSeconds <= 0)
+                return 2;
         } else if (std::strcmp(__argv[i], "--brief") == 0) {
             tour.brief = true;
         } else {
@@ -23,13 +68,24 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         }
     }
 
+    if (touring && menuSeconds)
+        return 2;
+
     HWND window = sandbox::CreateMessengerWindow();
     if (!window)
         return 1;
+    Messenger = window;
     sandbox::QuitWhenMessengerDestroyed(true);
     if (touring && !sandbox::StartTour(window, tour)) {
         DestroyWindow(window);
         return 1;
+    }
+    if (menuSeconds) {
+        MenuDeadline = GetTickCount() + static_cast<DWORD>(menuSeconds) * 1000;
+        if (!SetTimer(nullptr, 0, MenuCheckMs, CheckMenu)) {
+            DestroyWindow(window);
+            return 1;
+        }
     }
 
     MSG message;
@@ -37,5 +93,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    return touring ? sandbox::TourExitCode() : 0;
+    if (touring)
+        return sandbox::TourExitCode();
+    return menuSeconds ? MenuExitCode : 0;
 }
