@@ -56,6 +56,10 @@ void ForgetRouting(HWND window)
 
 void RouteCommandsThrough(HWND window)
 {
+    // The usual case, on every trigger message: the router is on top (read with the window's own
+    // character set, the router's address comes back as it is).
+    if (TopProcedure(window, !IsWindowUnicode(window)) == CommandRouterProc)
+        return;
     WNDPROC replaced = ReplacedProcedure(window);
     if (replaced && TopProcedure(window, RoutedWithAnsiCalls(window)) != replaced)
         return;  // still in the chain, on top or under other add-ins: never subclass twice
