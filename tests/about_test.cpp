@@ -226,21 +226,6 @@ TEST(AboutDialog, EnglishShowsCaptionVersionAndLinks)
     EXPECT_EQ(1, dialogResults[0]);
 }
 
-TEST(AboutDialog, RussianShowsCaptionAndRussianVersion)
-{
-    HWND messenger = InjectedMessenger(Language::Russian);
-    std::string version, support;
-
-    WithAboutDialog(messenger, RussianCaption, [&](ModalScript& script, HWND dialog) {
-        version = ControlText(dialog, IDC_VERSION_TEXT);
-        support = ControlText(dialog, IDC_SUPPORT_LINK);
-        CloseWithOk(script, dialog);
-    });
-
-    EXPECT_EQ("1.0, выпущена 4 февраля 2003 года", version);
-    EXPECT_EQ("support@dorvane.example", support);
-}
-
 TEST(AboutDialog, MissingVersionBlockShowsQuestionMarks)
 {
     std::string copy = CopyModule("OrvlHook_aboutnoversion");
