@@ -2,6 +2,7 @@
 #include "about/about_dialog.h"
 #include "about/links.h"
 #include "host/module.h"
+#include "host/resources.h"
 #include "res/resource.h"
 
 namespace {
@@ -41,9 +42,9 @@ void InitAboutDialog(HWND dialog)
     SubclassLinkLabel(GetDlgItem(dialog, IDC_SUPPORT_LINK));
     SubclassLinkLabel(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
 
-    char version[VersionTextCapacity];
+    wchar_t version[VersionTextCapacity];
     GetVersionText(version);
-    SetDlgItemTextA(dialog, IDC_VERSION_TEXT, version);
+    SetDlgItemTextW(dialog, IDC_VERSION_TEXT, version);
 
     if (!HandCursor)
         HandCursor = LoadCursorA(nullptr, IDC_HAND);
@@ -78,7 +79,8 @@ void HandleCommand(HWND dialog, WPARAM wParam)
 
 INT_PTR ShowAboutDialog(HWND owner)
 {
-    return DialogBoxParamA(ModuleInstance, LocalizedResource(IDD_ABOUT), owner, AboutDialogProc, 0);
+    // Made from the template as written, so Russian reads right on any ANSI code page.
+    return DialogBoxParamW(ModuleInstance, LocalizedResourceW(IDD_ABOUT), owner, AboutDialogProc, 0);
 }
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -106,35 +108,36 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongA(label, GWL_USERDATA));
+    WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongW(label, GWL_USERDATA));
     if (!previous)
         return 0;
     if (message == WM_PAINT) {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(label, &paint);
         if (dc) {
-            char text[LabelTextCapacity] = "";
-            int length = GetWindowTextA(label, text, sizeof(text));
+            wchar_t text[LabelTextCapacity] = L"";
+            int length = GetWindowTextW(label, text, LabelTextCapacity);
             SetTextColor(dc, LinkColour);
             SetBkMode(dc, TRANSPARENT);
             HGDIOBJ replaced = SelectObject(dc, LinkFont);
-            TextOutA(dc, 0, 0, text, length);
+            TextOutW(dc, 0, 0, text, length);
             if (replaced)
                 SelectObject(dc, replaced);
         }
         EndPaint(label, &paint);
         // The label has painted and validated itself; its own procedure still sees WM_PAINT.
     }
-    return CallWindowProcA(previous, label, message, wParam, lParam);
+    return CallWindowProcW(previous, label, message, wParam, lParam);
 }
 
+// A wide subclass: text messages to the label pass through without an ANSI round trip.
 void SubclassLinkLabel(HWND label)
 {
-    LONG previous = GetWindowLongA(label, GWL_WNDPROC);
+    LONG previous = GetWindowLongW(label, GWL_WNDPROC);
     if (!previous)
         return;
-    SetWindowLongA(label, GWL_USERDATA, previous);
-    SetWindowLongA(label, GWL_WNDPROC, reinterpret_cast<LONG>(LinkLabelProc));
+    SetWindowLongW(label, GWL_USERDATA, previous);
+    SetWindowLongW(label, GWL_WNDPROC, reinterpret_cast<LONG>(LinkLabelProc));
 }
 
 void SetLinkFont(HWND dialog, int controlId)

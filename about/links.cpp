@@ -35,34 +35,36 @@ HINSTANCE OpenInShell(HWND owner, const char* link)
 
 } // namespace
 
-char* GetVersionText(char* buffer)
+wchar_t* GetVersionText(wchar_t* buffer)
 {
-    lstrcpynA(buffer, "???", VersionTextCapacity);
+    lstrcpynW(buffer, L"???", VersionTextCapacity);
 
-    char path[ModuleFileNameCapacity];
-    DWORD pathLength = GetModuleFileNameA(ModuleInstance, path, sizeof(path));
-    if (pathLength == 0 || pathLength >= sizeof(path))
+    // Wide calls throughout: the Russian text reads right whatever the ANSI code page.
+    wchar_t path[ModuleFileNameCapacity];
+    DWORD pathLength = GetModuleFileNameW(ModuleInstance, path, ModuleFileNameCapacity);
+    if (pathLength == 0 || pathLength >= static_cast<DWORD>(ModuleFileNameCapacity))
         return buffer;  // a cut path is not our file
     DWORD unused = 0;
-    DWORD blockSize = GetFileVersionInfoSizeA(path, &unused);
+    DWORD blockSize = GetFileVersionInfoSizeW(path, &unused);
     if (blockSize == 0)
         return buffer;
     void* block = HeapAlloc(GetProcessHeap(), 0, blockSize);
     if (!block)
         return buffer;
-    if (GetFileVersionInfoA(path, 0, blockSize, block)) {
-        char queryPath[QueryPathCapacity] = "";
-        LoadStringA(ModuleInstance, LocalizedId(IDS_VERSION_QUERY_PATH), queryPath, sizeof(queryPath));
-        char* value = nullptr;
+    if (GetFileVersionInfoW(path, 0, blockSize, block)) {
+        wchar_t queryPath[QueryPathCapacity] = L"";
+        LoadStringW(ModuleInstance, LocalizedId(IDS_VERSION_QUERY_PATH), queryPath, QueryPathCapacity);
+        wchar_t* value = nullptr;
         UINT valueLength = 0;
-        if (VerQueryValueA(block, queryPath, reinterpret_cast<void**>(&value), &valueLength) && value) {
-            // The length may count the terminator; a value too long for the buffer is cut.
+        if (VerQueryValueW(block, queryPath, reinterpret_cast<void**>(&value), &valueLength) && value) {
+            // The length (in characters) may count the terminator; a value too long for the
+            // buffer is cut.
             UINT copied = 0;
             while (copied < valueLength && copied < static_cast<UINT>(VersionTextCapacity - 1) && value[copied]) {
                 buffer[copied] = value[copied];
                 ++copied;
             }
-            buffer[copied] = '\0';
+            buffer[copied] = L'\0';
         }
     }
     HeapFree(GetProcessHeap(), 0, block);
@@ -72,12 +74,12 @@ char* GetVersionText(char* buffer)
 char* GetVersionTag(char* buffer)
 {
     buffer[0] = '\0';
-    char text[VersionTextCapacity];
+    wchar_t text[VersionTextCapacity];
     GetVersionText(text);
     int length = 0;
-    for (const char* c = text; *c && *c != ','; ++c) {
-        if (*c >= '0' && *c <= '9' && length < VersionTagCapacity - 1)
-            buffer[length++] = *c;
+    for (const wchar_t* c = text; *c && *c != L','; ++c) {
+        if (*c >= L'0' && *c <= L'9' && length < VersionTagCapacity - 1)
+            buffer[length++] = static_cast<char>(*c);
     }
     buffer[length] = '\0';
     return buffer;

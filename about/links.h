@@ -7,8 +7,9 @@
 const int VersionTextCapacity = 300;
 const int VersionTagCapacity = 52;
 
-// The FileVersion text of the interface language, or "???"; returns buffer.
-char* GetVersionText(char* buffer);
+// The FileVersion text of the interface language, or "???", in a buffer of VersionTextCapacity
+// characters; returns buffer.
+wchar_t* GetVersionText(wchar_t* buffer);
 // The digits of the version text up to its first comma ("10" for "1.0, released ..."); returns buffer.
 char* GetVersionTag(char* buffer);
 

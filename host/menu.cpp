@@ -1,5 +1,6 @@
 // The "Orvella" popup in Messenger's menu bar.
 #include "host/module.h"
+#include "host/resources.h"
 #include "res/resource.h"
 
 static_assert(sizeof(MENUITEMINFOA) == 48, "menu item records are 48 bytes on this platform");
@@ -19,19 +20,21 @@ bool ProductMenuPresent(HMENU menuBar)
 // Appends the popup to the bar and redraws it; false when nothing was appended.
 bool AppendProductMenu(HWND window, HMENU menuBar)
 {
-    HMENU loaded = LoadMenuA(ModuleInstance, LocalizedResource(IDR_PRODUCT_MENU));
+    // Wide calls: the caption reaches the bar as written, whatever the ANSI code page.
+    HMENU loaded = LoadMenuW(ModuleInstance, LocalizedResourceW(IDR_PRODUCT_MENU));
     if (!loaded)
         return false;
     HMENU popup = GetSubMenu(loaded, 0);
-    char caption[49] = "";
-    MENUITEMINFOA item = {};
+    wchar_t caption[49] = L"";
+    MENUITEMINFOW item = {};
+    static_assert(sizeof(item) == 48, "menu item records are 48 bytes on this platform");
     item.cbSize = sizeof(item);
     item.fMask = MIIM_STRING;
     item.dwTypeData = caption;
-    item.cch = sizeof(caption);
-    GetMenuItemInfoA(loaded, 0, TRUE, &item);
+    item.cch = sizeof(caption) / sizeof(caption[0]);
+    GetMenuItemInfoW(loaded, 0, TRUE, &item);
 
-    if (!popup || !AppendMenuA(menuBar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption)) {
+    if (!popup || !AppendMenuW(menuBar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), caption)) {
         DestroyMenu(loaded);
         return false;
     }

@@ -31,7 +31,8 @@ inline bool HasValue(const SPropValue* values, ULONG count, ULONG index, ULONG t
     return values && index < count && values[index].ulPropTag == tag;
 }
 
-// Copies a MAPI string value into a fixed buffer, cut to fit and always terminated.
-void CopyMapiText(char* target, size_t capacity, const char* source);
+// Copies a MAPI string value (ANSI) into a fixed wide buffer for display: cut to capacity - 1
+// bytes, converted from the ANSI code page, always terminated.
+void CopyMapiText(wchar_t* target, size_t capacity, const char* source);
 
 #endif

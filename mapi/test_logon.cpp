@@ -7,11 +7,20 @@
 
 const IID MailUserInterfaceId = {0x0002030A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-void CopyMapiText(char* target, size_t capacity, const char* source)
+void CopyMapiText(wchar_t* target, size_t capacity, const char* source)
 {
     if (!capacity)
         return;
-    lstrcpynA(target, source ? source : "", static_cast<int>(capacity));  // cuts and terminates
+    target[0] = L'\0';
+    if (!source)
+        return;
+    // Cut to capacity - 1 bytes as MAPI gave them, then convert: an ANSI text never takes more
+    // UTF-16 units than bytes, so the cut text always fits.
+    int length = 0;
+    while (static_cast<size_t>(length) < capacity - 1 && source[length])
+        ++length;
+    int converted = length ? MultiByteToWideChar(CP_ACP, 0, source, length, target, static_cast<int>(capacity - 1)) : 0;
+    target[converted > 0 ? converted : 0] = L'\0';
 }
 
 namespace {
@@ -37,14 +46,15 @@ LPSPropTagArray TagArray(const void* sized)
     return const_cast<LPSPropTagArray>(static_cast<const SPropTagArray*>(sized));
 }
 
+// The values as shown: MAPI's ANSI texts converted from the ANSI code page, or the placeholder.
 struct AccountReport {
     bool storeFound = false;
     bool exchange = false;
-    char service[ServiceCapacity];
-    char account[AccountTextCapacity];
-    char userName[AccountTextCapacity];
-    char email[AccountTextCapacity];
-    char smtpEmail[AccountTextCapacity];
+    wchar_t service[ServiceCapacity];
+    wchar_t account[AccountTextCapacity];
+    wchar_t userName[AccountTextCapacity];
+    wchar_t email[AccountTextCapacity];
+    wchar_t smtpEmail[AccountTextCapacity];
 };
 
 // Scans the default-store rows: the first provider naming "Exchange Server" decides; otherwise
@@ -73,7 +83,7 @@ void FindDefaultStore(LPMAPISESSION session, AccountReport& report)
                 || !row.lpProps[StoreProviderColumn].Value.lpszA)
                 continue;
             const char* provider = row.lpProps[StoreProviderColumn].Value.lpszA;
-            CopyMapiText(report.service, sizeof(report.service), provider);
+            CopyMapiText(report.service, ServiceCapacity, provider);
             if (strstr(provider, "Exchange Server")) {
                 report.exchange = true;
                 break;
@@ -100,7 +110,7 @@ void ReadIdentity(LPMAPISESSION session, AccountReport& report)
         ULONG count = 0;
         LPSPropValue values = nullptr;
         if (SUCCEEDED(mailUser->GetProps(TagArray(&IdentityProperties), 0, &count, &values)) && values) {
-            struct Target { IdentityProperty index; ULONG tag; char* text; };
+            struct Target { IdentityProperty index; ULONG tag; wchar_t* text; };
             const Target targets[] = {
                 {IdentityDisplayName, PR_DISPLAY_NAME_A, report.userName},
                 {IdentityEmail, PR_EMAIL_ADDRESS_A, report.email},
@@ -127,11 +137,13 @@ void LogonPage::TestLogon()
 {
     AccountReport report;
     UINT icon = MB_ICONERROR;
-    LoadStringA(ModuleInstance, LocalizedId(IDS_NOT_AVAILABLE), report.account, AccountTextCapacity);
-    CopyMapiText(report.service, sizeof(report.service), report.account);
-    CopyMapiText(report.userName, sizeof(report.userName), report.account);
-    CopyMapiText(report.email, sizeof(report.email), report.account);
-    CopyMapiText(report.smtpEmail, sizeof(report.smtpEmail), report.account);
+    // Every text of the box is wide, so Russian reads right whatever the ANSI code page; what
+    // MAPI is given and gives back stays ANSI.
+    LoadStringW(ModuleInstance, LocalizedId(IDS_NOT_AVAILABLE), report.account, AccountTextCapacity);
+    lstrcpynW(report.service, report.account, ServiceCapacity);
+    lstrcpynW(report.userName, report.account, AccountTextCapacity);
+    lstrcpynW(report.email, report.account, AccountTextCapacity);
+    lstrcpynW(report.smtpEmail, report.account, AccountTextCapacity);
 
     char typedPassword[SettingTextCapacity] = "";
     GetDlgItemTextA(window, IDC_PASSWORD, typedPassword, sizeof(typedPassword));
@@ -139,15 +151,15 @@ void LogonPage::TestLogon()
     bool selected = false;
     SelectedProfile(profileName, selected);  // empty when nothing is selected
 
-    char message[MessageCapacity] = "";
+    wchar_t message[MessageCapacity] = L"";
     LPMAPISESSION session = nullptr;
     HRESULT logon = MAPILogonEx(reinterpret_cast<ULONG_PTR>(window), profileName, typedPassword,
                                 MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_LOGON_UI, &session);
     if (FAILED(logon) || !session) {
-        char format[ErrorFormatCapacity] = "";
-        LoadStringA(ModuleInstance, LocalizedId(IDS_LOGON_ERROR_FORMAT), format, sizeof(format));
+        wchar_t format[ErrorFormatCapacity] = L"";
+        LoadStringW(ModuleInstance, LocalizedId(IDS_LOGON_ERROR_FORMAT), format, ErrorFormatCapacity);
         // One %08x in a resource string of under 500 characters: well inside the 1,024 bound.
-        wsprintfA(message, format, static_cast<unsigned>(logon));
+        wsprintfW(message, format, static_cast<unsigned>(logon));
         if (session)
             session->Release();
     } else {
@@ -159,24 +171,24 @@ void LogonPage::TestLogon()
         if (report.storeFound) {
             if (report.exchange)
                 icon = MB_ICONINFORMATION;
-            LoadStringA(ModuleInstance, LocalizedId(report.exchange ? IDS_EXCHANGE_HEADER : IDS_NOT_EXCHANGE_HEADER),
-                        message, sizeof(message));
-            char blockFormat[FormatCapacity] = "";
-            LoadStringA(ModuleInstance, LocalizedId(IDS_ACCOUNT_BLOCK_FORMAT), blockFormat, sizeof(blockFormat));
-            int headerLength = lstrlenA(message);
-            int room = static_cast<int>(sizeof(message)) - headerLength;
-            // wsprintfA writes at most 1,024 characters, terminator included; the longest header and
+            LoadStringW(ModuleInstance, LocalizedId(report.exchange ? IDS_EXCHANGE_HEADER : IDS_NOT_EXCHANGE_HEADER),
+                        message, MessageCapacity);
+            wchar_t blockFormat[FormatCapacity] = L"";
+            LoadStringW(ModuleInstance, LocalizedId(IDS_ACCOUNT_BLOCK_FORMAT), blockFormat, FormatCapacity);
+            int headerLength = lstrlenW(message);
+            int room = static_cast<int>(MessageCapacity) - headerLength;
+            // wsprintfW writes at most 1,024 characters, terminator included; the longest header and
             // block then fit Message.
-            char block[BlockBound] = "";
-            wsprintfA(block, blockFormat, report.service, report.account, report.userName, report.email,
+            wchar_t block[BlockBound] = L"";
+            wsprintfW(block, blockFormat, report.service, report.account, report.userName, report.email,
                       report.smtpEmail);
-            lstrcpynA(message + headerLength, block, room);
+            lstrcpynW(message + headerLength, block, room);
         } else {
-            LoadStringA(ModuleInstance, LocalizedId(IDS_NO_STORE_ACCESS), message, sizeof(message));
+            LoadStringW(ModuleInstance, LocalizedId(IDS_NO_STORE_ACCESS), message, MessageCapacity);
         }
     }
 
-    char caption[FormatCapacity] = "";
-    LoadStringA(ModuleInstance, LocalizedId(IDS_TEST_LOGON_CAPTION), caption, sizeof(caption));
-    MessageBoxA(window, message, caption, MB_OK | icon);
+    wchar_t caption[FormatCapacity] = L"";
+    LoadStringW(ModuleInstance, LocalizedId(IDS_TEST_LOGON_CAPTION), caption, FormatCapacity);
+    MessageBoxW(window, message, caption, MB_OK | icon);
 }

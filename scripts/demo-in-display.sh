@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The headless demo inside an X display (demo.sh runs it under xvfb-run): a fresh prefix with the
 # sample MAPI profiles, then the screenshot tour of the Messenger stand-in, once in English and
-# once, briefly, in Russian. The tour announces each view; this script photographs the screen.
+# briefly in Russian, on a Russian system (ANSI code page 1251) and on a Western European one
+# (1252). The tour announces each view; this script photographs the screen.
 # Usage: demo-in-display.sh <build-dir> <output-dir>
 # Exits non-zero if a tour failed.
 set -euo pipefail
@@ -66,7 +67,7 @@ set_language() {
 
 # run_tour <name> <Lang value> [messenger options...]: pictures go to $out/<name>/NN-<step>.png
 # Wine's own texts (sheet buttons, message box buttons, the help viewer) follow LC_MESSAGES; the
-# ANSI code page stays 1251 from LC_CTYPE, which the English texts do not mind.
+# ANSI code page follows LC_CTYPE (1251 unless the caller sets another).
 run_tour() {
   local name=$1 lang=$2; shift 2
   if [ "$lang" = 0 ]; then export LC_MESSAGES=C; else export LC_MESSAGES=ru_RU.UTF-8; fi
@@ -130,6 +131,8 @@ rc=0
 tour en 0 || rc=1
 # The language is read when the module loads: a new Messenger picks it up.
 tour ru 1 --brief || rc=1
+# The same on a Western European system (ANSI code page 1252): the Russian texts must read the same.
+LC_CTYPE=C.UTF-8 tour ru-cp1252 1 --brief || rc=1
 set_language 0
 say "done after $(seconds) s"
 exit $rc

@@ -4,8 +4,9 @@
 #
 # With a usable DISPLAY (and without --headless): opens Messenger on that display, with the
 # "Orvella" menu in its menu bar and sample MAPI profiles for "Test logon", and waits until you
-# close it. Otherwise: runs a screenshot tour under Xvfb, in English and then in Russian, and
-# writes the pictures to <build-dir>/demo-screenshots/en and .../ru; exits non-zero if it failed.
+# close it. Otherwise: runs a screenshot tour under Xvfb, in English and then in Russian (on ANSI
+# code pages 1251 and 1252), and writes the pictures to <build-dir>/demo-screenshots/en, .../ru
+# and .../ru-cp1252; exits non-zero if it failed.
 # ORVL_DEMO_LANG=ru shows the interactive demo in Russian.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -68,5 +69,5 @@ echo "demo: no display to show Messenger on (or --headless): screenshot tour und
 rc=0
 timeout 900 xvfb-run -a -s "-screen 0 1024x768x24" bash "$root/scripts/demo-in-display.sh" "$build" "$out" || rc=$?
 echo "demo: screenshots in $out"
-ls "$out"/en/*.png "$out"/ru/*.png 2>/dev/null | sed 's/^/demo:   /' || true
+ls "$out"/en/*.png "$out"/ru/*.png "$out"/ru-cp1252/*.png 2>/dev/null | sed 's/^/demo:   /' || true
 exit $rc

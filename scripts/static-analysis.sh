@@ -34,15 +34,16 @@ run_cppcheck() {
     # suppression that no longer matches anything is reported too.
     # Suppressed everywhere:
     #   missingIncludeSystem: follows from the above; a missing header of our own is still reported.
-    #   lstrlenACalled, lstrcpynACalled: windows.cfg's blanket advice against the kernel32 string
-    #     calls, whatever the arguments. Every call here passes the destination's capacity, and
-    #     lstrcpynA cuts and terminates.
+    #   lstrlenACalled, lstrcpynACalled and their "W" twins: windows.cfg's blanket advice against
+    #     the kernel32 string calls, whatever the arguments. Every call here passes the
+    #     destination's capacity, and lstrcpyn cuts and terminates.
     # Not enabled: unusedFunction. The export (OrvlHook.def) and the window, dialog and hook
     # procedures are called from outside the sources cppcheck sees.
     "$tool" --std=c++17 --language=c++ --platform=win32A --library=windows \
         "${defines[@]}" -I "$root" \
         --enable=warning,style,performance,portability,information --inconclusive \
         --suppress=missingIncludeSystem --suppress=lstrlenACalled --suppress=lstrcpynACalled \
+        --suppress=lstrlenWCalled --suppress=lstrcpynWCalled \
         --inline-suppr --error-exitcode=1 --quiet \
         "${source_dirs[@]}" 2>&1 || rc=1
     if [ $rc -eq 0 ]; then

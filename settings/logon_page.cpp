@@ -3,6 +3,8 @@
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 
+#include <cstring>
+
 LogonPage TheLogonPage;
 
 INT_PTR CALLBACK LogonPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -18,6 +20,29 @@ const SizedSPropTagArray(ProfileColumnCount, ProfileColumns) = {
     ProfileColumnCount, {PR_DISPLAY_NAME_A, PR_DEFAULT_PROFILE}};
 
 const int NoPosition = -1;
+
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The stored name finds its list entry whatever the case of its ASCII letters; every other byte
+// must be equal (a locale comparison would also fold Cyrillic and other letters).
+bool SameNameIgnoringAsciiCase(const char* listed, const char* stored)
+{
+    for (;; ++listed, ++stored) {
+        if (AsciiLower(*listed) != AsciiLower(*stored))
+            return false;
+        if (!*listed)
+            return true;
+    }
+}
+
+// The change test: byte for byte, so that ignorable characters (a soft hyphen) and case count.
+bool SameBytes(const char* shown, const char* loaded)
+{
+    return std::strcmp(shown, loaded) == 0;
+}
 
 } // namespace
 
@@ -70,7 +95,7 @@ int LogonPage::FillProfileList()
             LRESULT position = SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
             if (position < 0)
                 continue;  // the list refused it (out of memory): not listed, not counted
-            if (lstrcmpiA(name, profile) == 0)
+            if (SameNameIgnoringAsciiCase(name, profile))
                 match = static_cast<int>(position);
             if (HasValue(row.lpProps, row.cValues, ProfileDefaultColumn, PR_DEFAULT_PROFILE)
                 && row.lpProps[ProfileDefaultColumn].Value.b)
@@ -113,14 +138,14 @@ bool LogonPage::IsModified()
 
     char typed[SettingTextCapacity] = "";
     GetDlgItemTextA(window, IDC_PASSWORD, typed, sizeof(typed));
-    if (lstrcmpA(typed, password) != 0)
+    if (!SameBytes(typed, password))
         modified = true;
 
     // An empty list has no entry to compare: the profile then counts as unchanged.
     char selectedText[SettingTextCapacity];
     bool selected = false;
     SelectedProfile(selectedText, selected);
-    if (selected && lstrcmpA(selectedText, profile) != 0)
+    if (selected && !SameBytes(selectedText, profile))
         modified = true;
 
     EnableProfileControls(automatic == 0);

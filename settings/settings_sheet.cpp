@@ -2,6 +2,7 @@
 // bracket that the page's profile list and the test logon rely on.
 #include "settings/settings_sheet.h"
 #include "host/module.h"
+#include "host/resources.h"
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 #include "settings/logon_page.h"
@@ -27,36 +28,39 @@ void UninitMapi()
 }
 
 namespace {
-// The version 2 record sizes (the system headers' size macros do not compile here).
-const DWORD PageRecordSize = 48;    // PROPSHEETPAGEA_V2_SIZE
-const DWORD SheetHeaderSize = 52;   // PROPSHEETHEADERA_V2_SIZE
-static_assert(offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT*) + 2 * sizeof(LPCSTR) == PageRecordSize, "page record");
-static_assert(offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) + 3 * sizeof(HANDLE)
+// The version 2 record sizes (the system headers' size macros do not compile here); the wide
+// records have the same layout as the ANSI ones.
+const DWORD PageRecordSize = 48;    // PROPSHEETPAGEW_V2_SIZE
+const DWORD SheetHeaderSize = 52;   // PROPSHEETHEADERW_V2_SIZE
+static_assert(offsetof(PROPSHEETPAGEW, pcRefParent) + sizeof(UINT*) + 2 * sizeof(LPCWSTR) == PageRecordSize, "page record");
+static_assert(offsetof(PROPSHEETHEADERW, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) + 3 * sizeof(HANDLE)
               == SheetHeaderSize, "sheet header");
 }
 
 void ShowSettingsSheet(HWND owner)
 {
-    PROPSHEETPAGEA page = {};
+    // Wide records: the sheet and its page are made from the templates and strings as written,
+    // so Russian reads right on any ANSI code page.
+    PROPSHEETPAGEW page = {};
     page.dwSize = PageRecordSize;
     page.dwFlags = PSP_USETITLE | PSP_HASHELP;
     page.hInstance = ModuleInstance;
-    page.pszTemplate = LocalizedResource(IDD_LOGON_PAGE);
-    page.pszTitle = LocalizedResource(IDS_PAGE_TITLE);
+    page.pszTemplate = LocalizedResourceW(IDD_LOGON_PAGE);
+    page.pszTitle = LocalizedResourceW(IDS_PAGE_TITLE);
     page.pfnDlgProc = LogonPageProc;
 
-    PROPSHEETHEADERA header = {};
+    PROPSHEETHEADERW header = {};
     header.dwSize = SheetHeaderSize;
     header.dwFlags = PSH_PROPSHEETPAGE | PSH_HASHELP | PSH_NOCONTEXTHELP;
     header.hwndParent = owner;
     header.hInstance = ModuleInstance;
-    header.pszCaption = LocalizedResource(IDS_SHEET_CAPTION);
+    header.pszCaption = LocalizedResourceW(IDS_SHEET_CAPTION);
     header.nPages = 1;
     header.nStartPage = 0;
     header.ppsp = &page;
 
     InitCommonControls();
     InitMapi();
-    PropertySheetA(&header);
+    PropertySheetW(&header);
     UninitMapi();
 }

@@ -6,6 +6,7 @@
 // tests/help_test.env starts every case with WINEDLLOVERRIDES hhctrl.ocx=n,b. The cases that
 // do not touch the search path find no native control and get Wine's own viewer.
 #include "tests/rig/rig.h"
+#include "tests/help_support.h"
 #include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
 #include "sandbox/messenger/messenger_window.h"
 
@@ -17,39 +18,13 @@
 
 namespace {
 
+using namespace help_support;
+
 const UINT HelpCommand = 132;
 const UINT SettingsCommand = 1101;
 const UINT HhDisplayTopic = 0x0000;
 const UINT HhInitialize = 0x001C;
 const char HelpControl[] = "hhctrl.ocx";
-
-std::string FolderOf(const std::string& path)
-{
-    size_t cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
-std::string ModulePath(HMODULE module)
-{
-    char path[MAX_PATH * 2] = "";
-    GetModuleFileNameA(module, path, sizeof(path));
-    return path;
-}
-
-// The folder of this test program (with its separator), where the build puts OrvlHook.dll too.
-std::string OutputFolder()
-{
-    return FolderOf(ModulePath(nullptr));
-}
-
-// Makes hhctrl.ocx from help-recorder/ or help-noentry/ the one the module's LoadLibraryA finds.
-void UseHelpControlFrom(const char* folder)
-{
-    std::string path = OutputFolder() + folder;
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + "\\hhctrl.ocx").c_str()))
-        << path << "\\hhctrl.ocx is not built";
-    ASSERT_TRUE(SetDllDirectoryA(path.c_str()));
-}
 
 LONG Counter(const char* variable)
 {
@@ -58,39 +33,6 @@ LONG Counter(const char* variable)
     if (length == 0 || length >= sizeof(text))
         return 0;
     return atol(text);
-}
-
-template <typename Proc>
-Proc RecorderExport(const char* name)
-{
-    HMODULE control = GetModuleHandleA(HelpControl);
-    if (!control)
-        return nullptr;
-    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(control, name)));
-}
-
-// What the loaded recorder was asked, in order; empty when no recorder is loaded.
-std::vector<HhRecorderCall> RecordedCalls()
-{
-    std::vector<HhRecorderCall> calls;
-    auto count = RecorderExport<HhRecorderCallCountProc>("HhRecorder_CallCount");
-    auto get = RecorderExport<HhRecorderGetCallProc>("HhRecorder_GetCall");
-    if (!count || !get)
-        return calls;
-    LONG total = count();
-    EXPECT_LE(total, HH_RECORDER_MAX_CALLS) << "more calls than the recorder keeps";
-    for (LONG i = 0; i < total && i < HH_RECORDER_MAX_CALLS; ++i) {
-        HhRecorderCall call;
-        if (get(i, &call))
-            calls.push_back(call);
-    }
-    return calls;
-}
-
-LONG RecordedCallCount()
-{
-    auto count = RecorderExport<HhRecorderCallCountProc>("HhRecorder_CallCount");
-    return count ? count() : 0;
 }
 
 bool InsideModule(HMODULE module, DWORD_PTR address)

@@ -460,7 +460,7 @@ bool RunSteps()
 
 void CALLBACK RunTour(LPVOID)
 {
-    Log("tour started (%s)", Options.brief ? "brief" : "full");
+    Log("tour started (%s), ANSI code page %u", Options.brief ? "brief" : "full", GetACP());
     if (RunSteps()) {
         Log("tour finished: %d pictures, %d warnings", StepNumber, Warnings);
         WriteTextFile(InFolder("tour.finished"), "", false);

@@ -41,6 +41,16 @@ std::string Ansi(const std::string& utf8)
     return result;
 }
 
+std::string FromAnsi(const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::string();
+    int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], size);
+    return Utf8(wide);
+}
+
 std::string WindowText(HWND window)
 {
     // WM_GETTEXT through SendMessageTimeout: safe while the owning thread is busy elsewhere.
@@ -715,6 +725,42 @@ std::vector<std::string> ComboItems(HWND dialog, int controlId)
         items.push_back(Utf8(text));
     }
     return items;
+}
+
+void SetControlText(HWND dialog, int controlId, const std::string& text)
+{
+    std::wstring wide = Wide(text);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(dialog, controlId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
+                        SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+std::vector<std::string> LabelTexts(HWND dialog)
+{
+    std::vector<std::string> texts;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        bool label = ClassName(child) == "Static" && (GetDlgCtrlID(child) & 0xFFFF) == 0xFFFF
+                     && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON;
+        if (label)
+            texts.push_back(WindowText(child));
+    }
+    return texts;
+}
+
+std::string SheetTabText(HWND sheet, int index)
+{
+    DWORD_PTR tabs = 0;
+    SendMessageTimeoutW(sheet, PSM_GETTABCONTROL, 0, 0, SMTO_ABORTIFHUNG, 5000, &tabs);
+    wchar_t text[256] = L"";
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = sizeof(text) / sizeof(text[0]);
+    DWORD_PTR ignored = 0;
+    if (!tabs || !SendMessageTimeoutW(reinterpret_cast<HWND>(tabs), TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&item),
+                                      SMTO_ABORTIFHUNG, 5000, &ignored))
+        return std::string();
+    return Utf8(text);
 }
 
 int ComboSelection(HWND dialog, int controlId)

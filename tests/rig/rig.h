@@ -22,6 +22,8 @@ std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
 // UTF-8 text in the ANSI code page, as MAPI and the "A" functions hand it over.
 std::string Ansi(const std::string& utf8);
+// ANSI bytes as the system reads them (converted from the ANSI code page), as UTF-8.
+std::string FromAnsi(const std::string& bytes);
 // A window's text read with the "W" function, as UTF-8 (compare with UTF-8 literals).
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
@@ -131,6 +133,13 @@ bool ControlEnabled(HWND dialog, int controlId);
 bool ButtonChecked(HWND dialog, int controlId);
 std::vector<std::string> ComboItems(HWND dialog, int controlId);
 int ComboSelection(HWND dialog, int controlId);
+// Sets a control's text with the "W" message, as a user typing it would (UTF-8 in).
+void SetControlText(HWND dialog, int controlId, const std::string& text);
+// The texts of a dialog's labels (static controls without an ID, icons left out), read with the
+// "W" function, in window order.
+std::vector<std::string> LabelTexts(HWND dialog);
+// The text of a property sheet's tab, read with TCM_GETITEMW.
+std::string SheetTabText(HWND sheet, int index);
 
 // ---- Process resources ----------------------------------------------------------------------
 // Wine answers 0 to GetGuiResources and GetProcessHandleCount, so the rig counts for itself by
