@@ -2,7 +2,6 @@
 #include "about/about_dialog.h"
 #include "about/links.h"
 #include "host/module.h"
-#include "host/resources.h"
 #include "res/resource.h"
 
 namespace {

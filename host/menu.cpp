@@ -1,6 +1,5 @@
 // The "Orvella" popup in Messenger's menu bar.
 #include "host/module.h"
-#include "host/resources.h"
 #include "res/resource.h"
 
 static_assert(sizeof(MENUITEMINFOA) == 48, "menu item records are 48 bytes on this platform");

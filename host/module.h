@@ -14,8 +14,10 @@ extern const char MessengerWindowClass[];  // "MSBLClass"
 
 // A language-dependent resource ID as a 16-bit integer resource name.
 inline UINT LocalizedId(UINT baseId) { return (baseId + LanguageOffset) & 0xFFFF; }
-// cppcheck-suppress CastIntegerToAddressAtReturn ; MAKEINTRESOURCEA is the cast, cppcheck models it as the bare integer
-inline LPCSTR LocalizedResource(UINT baseId) { return MAKEINTRESOURCEA(LocalizedId(baseId)); }
+// The same for the "W" calls: every text the user reads is loaded and shown through them, so that
+// Russian reads right whatever the ANSI code page.
+// cppcheck-suppress CastIntegerToAddressAtReturn ; MAKEINTRESOURCEW is the cast, cppcheck models it as the bare integer
+inline LPCWSTR LocalizedResourceW(UINT baseId) { return MAKEINTRESOURCEW(LocalizedId(baseId)); }
 
 // Reads "Lang" and sets LanguageOffset (process attach).
 void LoadLanguageChoice();

@@ -2,7 +2,6 @@
 // bracket that the page's profile list and the test logon rely on.
 #include "settings/settings_sheet.h"
 #include "host/module.h"
-#include "host/resources.h"
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 #include "settings/logon_page.h"
