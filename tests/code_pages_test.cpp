@@ -68,16 +68,7 @@ protected:
     // Chooses "Settings..." and runs body on the sheet's page; body presses a closing button.
     void WithSheet(const char* caption, const std::function<void(ModalScript&, HWND sheet, HWND page)>& body)
     {
-        RunModal([&] { EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0)); },
-                 [&](ModalScript& script) {
-                     HWND sheet = script.WaitForWindow("#32770", caption);
-                     if (!sheet)
-                         return;
-                     HWND page = script.CurrentPage(sheet);
-                     ASSERT_NE(nullptr, page);
-                     body(script, sheet, page);
-                     script.WaitForClose(sheet);
-                 });
+        WithSettingsSheet(messenger, caption, body);
     }
 
     // Presses "Test logon" on the page as it stands and reads the box that answers.

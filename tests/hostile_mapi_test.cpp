@@ -169,24 +169,18 @@ TEST_F(HostileMapi, ProfileTablesOfEveryShape)
         }
 
         SandboxMapi::ResetLog();
-        RunModal([&] { SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0); },
-                 [&](ModalScript& script) {
-                     HWND sheet = script.WaitForWindow("#32770", SheetCaption);
-                     if (!sheet)
-                         return;
-                     HWND page = script.CurrentPage(sheet);
-                     std::vector<std::string> items = ComboItems(page, IDC_PROFILE_LIST);
-                     EXPECT_EQ(expected.size(), items.size());
-                     EXPECT_TRUE(items == expected) << "the list holds other texts than the provider's names";
-                     if (expected.empty()) {
-                         EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
-                         EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
-                     } else {
-                         EXPECT_EQ(expectedSelection, ComboSelection(page, IDC_PROFILE_LIST));
-                     }
-                     script.PressSheetButton(sheet, PSBTN_CANCEL);
-                     script.WaitForClose(sheet);
-                 });
+        WithSettingsSheet(messenger, SheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+            std::vector<std::string> items = ComboItems(page, IDC_PROFILE_LIST);
+            EXPECT_EQ(expected.size(), items.size());
+            EXPECT_TRUE(items == expected) << "the list holds other texts than the provider's names";
+            if (expected.empty()) {
+                EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+                EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
+            } else {
+                EXPECT_EQ(expectedSelection, ComboSelection(page, IDC_PROFILE_LIST));
+            }
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
         ExpectCleanAfterwards();
     }
 }
@@ -230,27 +224,21 @@ TEST_F(HostileMapi, TestLogonAgainstStoresAndIdentitiesOfEveryShape)
 
         std::string text;
         bool shown = false;
-        RunModal([&] { SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0); },
-                 [&](ModalScript& script) {
-                     HWND sheet = script.WaitForWindow("#32770", SheetCaption);
-                     if (!sheet)
-                         return;
-                     HWND page = script.CurrentPage(sheet);
-                     // The profile list is read before the misbehaviour below starts.
-                     script.Click(page, IDC_PROFILE_LOGON);
-                     EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
-                     Apply(m);
-                     SandboxMapi::ResetLog();
-                     script.Click(page, IDC_TEST_LOGON);
-                     HWND box = script.WaitForWindow("#32770", BoxCaption);
-                     if (box) {
-                         shown = true;
-                         text = script.MessageBoxText(box);
-                         script.CloseMessageBox(box);
-                     }
-                     script.PressSheetButton(sheet, PSBTN_CANCEL);
-                     script.WaitForClose(sheet);
-                 });
+        WithSettingsSheet(messenger, SheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+            // The profile list is read before the misbehaviour below starts.
+            script.Click(page, IDC_PROFILE_LOGON);
+            EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
+            Apply(m);
+            SandboxMapi::ResetLog();
+            script.Click(page, IDC_TEST_LOGON);
+            HWND box = script.WaitForWindow("#32770", BoxCaption);
+            if (box) {
+                shown = true;
+                text = script.MessageBoxText(box);
+                script.CloseMessageBox(box);
+            }
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
         ASSERT_TRUE(shown);
         EXPECT_LT(text.size(), MessageCapacity);
         EXPECT_EQ(std::string::npos, text.find(std::string(300, 'w'))) << "a text longer than 299 characters was shown";

@@ -191,26 +191,20 @@ TEST_P(HostileSettings, ModuleLoadsSheetOpensAndCancelKeepsEveryValue)
             EXPECT_EQ(AsNumber(bytes[0], 0) == 0, english) << "the menu is in the wrong language";
         }
 
-        RunModal([&] { SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0); },
-                 [&](ModalScript& script) {
-                     HWND sheet = script.WaitForWindow("#32770", english ? EnglishCaption : RussianCaption);
-                     if (!sheet)
-                         return;
-                     HWND page = script.CurrentPage(sheet);
-                     std::string password = ControlText(page, IDC_PASSWORD);
-                     EXPECT_LE(password.size(), 299u);
-                     EXPECT_TRUE(AllLetters(password)) << "password field shows more than the stored text";
-                     if (!IsTextType(shape[3].type)) {
-                         EXPECT_EQ(AsField(bytes[3]), password);
-                     }
-                     if (!IsTextType(shape[1].type)) {
-                         EXPECT_EQ(AsNumber(bytes[1], 1) != 0, ButtonChecked(page, IDC_AUTO_LOGON));
-                     }
-                     EXPECT_NE(ButtonChecked(page, IDC_AUTO_LOGON), ButtonChecked(page, IDC_PROFILE_LOGON));
-                     EXPECT_GE(ComboSelection(page, IDC_PROFILE_LIST), 0);
-                     script.PressSheetButton(sheet, PSBTN_CANCEL);
-                     script.WaitForClose(sheet);
-                 });
+        WithSettingsSheet(messenger, english ? EnglishCaption : RussianCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+            std::string password = ControlText(page, IDC_PASSWORD);
+            EXPECT_LE(password.size(), 299u);
+            EXPECT_TRUE(AllLetters(password)) << "password field shows more than the stored text";
+            if (!IsTextType(shape[3].type)) {
+                EXPECT_EQ(AsField(bytes[3]), password);
+            }
+            if (!IsTextType(shape[1].type)) {
+                EXPECT_EQ(AsNumber(bytes[1], 1) != 0, ButtonChecked(page, IDC_AUTO_LOGON));
+            }
+            EXPECT_NE(ButtonChecked(page, IDC_AUTO_LOGON), ButtonChecked(page, IDC_PROFILE_LOGON));
+            EXPECT_GE(ComboSelection(page, IDC_PROFILE_LIST), 0);
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
         for (int v = 0; v < 4; ++v) {
             Stored after = ReadStored(ValueNames[v]);
             EXPECT_TRUE(after.present == before[v].present && after.type == before[v].type

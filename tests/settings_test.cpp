@@ -36,17 +36,7 @@ protected:
     void WithSheet(const std::function<void(ModalScript&, HWND sheet, HWND page)>& body,
                    const char* caption = EnglishCaption)
     {
-        RunModal([&] { EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0)); },
-                 [&](ModalScript& script) {
-                     HWND sheet = script.WaitForWindow("#32770", caption);
-                     if (!sheet)
-                         return;
-                     HWND page = script.CurrentPage(sheet);
-                     EXPECT_NE(nullptr, page);
-                     if (page)
-                         body(script, sheet, page);
-                     script.WaitForClose(sheet);
-                 });
+        WithSettingsSheet(messenger, caption, body);
         EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the menu command reached Messenger";
     }
 

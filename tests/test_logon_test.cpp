@@ -65,42 +65,36 @@ protected:
         EXPECT_TRUE(InjectAsHost());
         SandboxMapi::ResetLog();
         MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
-        RunModal([&] { SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0); },
-                 [&](ModalScript& script) {
-                     HWND sheet = script.WaitForWindow("#32770", "Orvella Settings");
-                     if (!sheet)
-                         return;
-                     HWND page = script.CurrentPage(sheet);
-                     outcome.page = page;
-                     outcome.sheet = sheet;
-                     script.Click(page, IDC_PROFILE_LOGON);
-                     EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
-                     HWND list = GetDlgItem(page, IDC_PROFILE_LIST);
-                     SendMessageA(list, CB_SETCURSEL, index, 0);
-                     SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_PROFILE_LIST, CBN_SELCHANGE),
-                                  reinterpret_cast<LPARAM>(list));
-                     SendMessageA(GetDlgItem(page, IDC_PASSWORD), WM_SETTEXT, 0,
-                                  reinterpret_cast<LPARAM>(password.c_str()));
-                     recorder.Clear();
-                     script.Click(page, IDC_TEST_LOGON);
-                     HWND box = script.WaitForWindow("#32770", Caption);
-                     if (box) {
-                         outcome.shown = true;
-                         outcome.caption = WindowText(box);
-                         outcome.text = script.MessageBoxText(box);
-                         outcome.icon = script.MessageBoxIcon(box);
-                         outcome.owner = GetWindow(box, GW_OWNER);
-                         // A session that was opened is logged off and gone before the box appears.
-                         if (SandboxMapi::Has("Session.QueryIdentity -> 0")) {
-                             EXPECT_TRUE(SandboxMapi::Has("Release Session refs=0")) << SandboxMapi::Log();
-                         }
-                         script.CloseMessageBox(box);
-                     }
-                     // The click reports nothing to the sheet.
-                     EXPECT_TRUE(Reports(recorder).empty()) << Describe(recorder.Messages());
-                     script.PressSheetButton(sheet, PSBTN_CANCEL);
-                     script.WaitForClose(sheet);
-                 });
+        WithSettingsSheet(messenger, "Orvella Settings", [&](ModalScript& script, HWND sheet, HWND page) {
+            outcome.page = page;
+            outcome.sheet = sheet;
+            script.Click(page, IDC_PROFILE_LOGON);
+            EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
+            HWND list = GetDlgItem(page, IDC_PROFILE_LIST);
+            SendMessageA(list, CB_SETCURSEL, index, 0);
+            SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_PROFILE_LIST, CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(list));
+            SendMessageA(GetDlgItem(page, IDC_PASSWORD), WM_SETTEXT, 0,
+                         reinterpret_cast<LPARAM>(password.c_str()));
+            recorder.Clear();
+            script.Click(page, IDC_TEST_LOGON);
+            HWND box = script.WaitForWindow("#32770", Caption);
+            if (box) {
+                outcome.shown = true;
+                outcome.caption = WindowText(box);
+                outcome.text = script.MessageBoxText(box);
+                outcome.icon = script.MessageBoxIcon(box);
+                outcome.owner = GetWindow(box, GW_OWNER);
+                // A session that was opened is logged off and gone before the box appears.
+                if (SandboxMapi::Has("Session.QueryIdentity -> 0")) {
+                    EXPECT_TRUE(SandboxMapi::Has("Release Session refs=0")) << SandboxMapi::Log();
+                }
+                script.CloseMessageBox(box);
+            }
+            // The click reports nothing to the sheet.
+            EXPECT_TRUE(Reports(recorder).empty()) << Describe(recorder.Messages());
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
         return outcome;
     }
 

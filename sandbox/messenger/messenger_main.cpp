@@ -23,22 +23,9 @@ HWND Messenger = nullptr;
 DWORD MenuDeadline = 0;
 int MenuExitCode = NoMenuExitCode;
 
-bool HasProductMenu()
-{
-    HMENU bar = GetMenu(Messenger);
-    int count = bar ? GetMenuItemCount(bar) : 0;
-    for (int i = 0; i < count; ++i) {
-        char text[64] = "";
-        if (GetSubMenu(bar, i) && GetMenuStringA(bar, i, text, sizeof(text), MF_BYPOSITION)
-            && lstrcmpA(text, ProductMenuCaption) == 0)
-            return true;
-    }
-    return false;
-}
-
 void CALLBACK CheckMenu(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    bool found = HasProductMenu();
+    bool found = sandbox::HasMenuPopup(Messenger, ProductMenuCaption);
     if (!found && static_cast<LONG>(GetTickCount() - MenuDeadline) < 0)
         return;
     KillTimer(nullptr, timer);

@@ -104,6 +104,19 @@ HMENU CreateMessengerMenuBar(bool firstItemPopup)
     return bar;
 }
 
+bool HasMenuPopup(HWND window, const char* caption)
+{
+    HMENU bar = GetMenu(window);
+    int count = bar ? GetMenuItemCount(bar) : 0;
+    for (int i = 0; i < count; ++i) {
+        char text[64] = "";
+        if (GetSubMenu(bar, i) && GetMenuStringA(bar, i, text, sizeof(text), MF_BYPOSITION)
+            && lstrcmpA(text, caption) == 0)
+            return true;
+    }
+    return false;
+}
+
 namespace {
 bool RegisterMessengerClass(CharacterSet characterSet)
 {

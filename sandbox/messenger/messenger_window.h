@@ -41,6 +41,9 @@ const wchar_t* LastTextSet();
 // A menu bar like Messenger's ("File", "Tools", "Help" popups), or one starting with a command.
 HMENU CreateMessengerMenuBar(bool firstItemPopup = true);
 
+// Whether the window's menu bar holds a popup with this caption (the injected product's menu).
+bool HasMenuPopup(HWND window, const char* caption);
+
 // Counters of the window procedure (process-wide; reset clears them).
 MessengerStats GetMessengerStats();
 void ResetMessengerStats();

@@ -1,4 +1,5 @@
 #include "sandbox/messenger/tour.h"
+#include "sandbox/messenger/messenger_window.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -190,15 +191,7 @@ bool ProductMenuInstalled()
     if (!event)
         return false;
     CloseHandle(event);
-    HMENU bar = GetMenu(Messenger);
-    int count = bar ? GetMenuItemCount(bar) : 0;
-    for (int i = 0; i < count; ++i) {
-        char text[64] = "";
-        if (GetSubMenu(bar, i) && GetMenuStringA(bar, i, text, sizeof(text), MF_BYPOSITION)
-            && lstrcmpA(text, ProductMenuCaption) == 0)
-            return true;
-    }
-    return false;
+    return sandbox::HasMenuPopup(Messenger, ProductMenuCaption);
 }
 
 bool WaitForClose(HWND window, DWORD timeoutMs = CloseTimeoutMs)

@@ -1,5 +1,6 @@
 #include "tests/rig/rig.h"
 #include "sandbox/messenger/messenger_window.h"
+#include "res/resource.h"
 
 #include <gtest/gtest.h>
 #include <cstdarg>
@@ -690,6 +691,22 @@ void ModalScript::OnWindowThread(HWND, const std::function<void()>& fn)
 }
 
 // ---- Controls ------------------------------------------------------------------------------
+
+void WithSettingsSheet(HWND messenger, const char* caption,
+                       const std::function<void(ModalScript&, HWND sheet, HWND page)>& body)
+{
+    RunModal([&] { EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, IDM_SETTINGS, 0)); },
+             [&](ModalScript& script) {
+                 HWND sheet = script.WaitForWindow("#32770", caption);
+                 if (!sheet)
+                     return;
+                 HWND page = script.CurrentPage(sheet);
+                 EXPECT_NE(nullptr, page) << "the sheet has no page";
+                 if (page)
+                     body(script, sheet, page);
+                 script.WaitForClose(sheet);
+             });
+}
 
 std::string ControlText(HWND dialog, int controlId)
 {

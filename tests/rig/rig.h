@@ -127,6 +127,12 @@ public:
     bool failed = false;
 };
 
+// Chooses "Settings..." in Messenger's menu and runs body on the sheet with this caption and its
+// page, inside the sheet's modal loop; body presses a closing button. The router answers the
+// command with 0. A sheet that does not come, or stays open, fails the test.
+void WithSettingsSheet(HWND messenger, const char* caption,
+                       const std::function<void(ModalScript&, HWND sheet, HWND page)>& body);
+
 // Control helpers that are safe from any thread.
 std::string ControlText(HWND dialog, int controlId);
 bool ControlEnabled(HWND dialog, int controlId);
