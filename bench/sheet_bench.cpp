@@ -1,6 +1,6 @@
 // The settings sheet: from WM_COMMAND IDM_SETTINGS sent to Messenger's window to the sheet being
 // shown with its Logon page loaded (100 profiles in the MAPI provider stand-in), against a bare
-// PropertySheetA with the same page template from OrvlHook.dll, a dialog procedure that does
+// PropertySheetW with the same page template from OrvlHook.dll, a dialog procedure that does
 // nothing and no MAPI. A third sheet, for context, is the bare one whose page does what the
 // module's page does when it loads (settings, list, controls; twice), with a ready list of the
 // same names instead of MAPI: the module's sheet less that one is MAPI's time.
@@ -46,7 +46,7 @@ HHOOK messageHook = nullptr;
 const UINT ReadyProbe = WM_APP + 0x300;
 
 // Wine activates the sheet while creating it, before its page: the activation only says that
-// the sheet is there. A message posted then is retrieved when everything that PropertySheetA
+// the sheet is there. A message posted then is retrieved when everything that PropertySheetW
 // does before its modal loop (creating and loading the page, activating it) is done.
 LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam)
 {
@@ -126,9 +126,9 @@ INT_PTR CALLBACK TrivialPageProc(HWND, UINT message, WPARAM, LPARAM)
 
 HMODULE module = nullptr;
 HWND messenger = nullptr;
-// comctl32.dll's PropertySheetA, as the module loaded it (this program does not import comctl32,
+// comctl32.dll's PropertySheetW, as the module loaded it and calls it (this program does not import comctl32,
 // like the Messenger stand-in).
-using PropertySheetFunction = INT_PTR(WINAPI*)(LPCPROPSHEETHEADERA);
+using PropertySheetFunction = INT_PTR(WINAPI*)(LPCPROPSHEETHEADERW);
 PropertySheetFunction propertySheet = nullptr;
 
 void OpenModuleSheet()
@@ -184,19 +184,19 @@ DLGPROC barePageProc = TrivialPageProc;
 // The module's sheet and page records, with the trivial procedure and nothing else around.
 void OpenBareSheet()
 {
-    PROPSHEETPAGEA page = {};
+    PROPSHEETPAGEW page = {};
     page.dwSize = 48;  // the version 2 record, as the module passes it
     page.dwFlags = PSP_USETITLE | PSP_HASHELP;
     page.hInstance = module;
-    page.pszTemplate = MAKEINTRESOURCEA(IDD_LOGON_PAGE);
-    page.pszTitle = MAKEINTRESOURCEA(IDS_PAGE_TITLE);
+    page.pszTemplate = MAKEINTRESOURCEW(IDD_LOGON_PAGE);
+    page.pszTitle = MAKEINTRESOURCEW(IDS_PAGE_TITLE);
     page.pfnDlgProc = barePageProc;
-    PROPSHEETHEADERA header = {};
+    PROPSHEETHEADERW header = {};
     header.dwSize = 52;
     header.dwFlags = PSH_PROPSHEETPAGE | PSH_HASHELP | PSH_NOCONTEXTHELP;
     header.hwndParent = messenger;
     header.hInstance = module;
-    header.pszCaption = MAKEINTRESOURCEA(IDS_SHEET_CAPTION);
+    header.pszCaption = MAKEINTRESOURCEW(IDS_SHEET_CAPTION);
     header.nPages = 1;
     header.ppsp = &page;
     propertySheet(&header);
@@ -379,10 +379,10 @@ int RunSheetBenchmarks(int rounds)
     Pump(300);
     HMODULE commonControls = GetModuleHandleA("comctl32.dll");
     propertySheet = commonControls ? reinterpret_cast<PropertySheetFunction>(
-                                         reinterpret_cast<void*>(GetProcAddress(commonControls, "PropertySheetA")))
+                                         reinterpret_cast<void*>(GetProcAddress(commonControls, "PropertySheetW")))
                                    : nullptr;
     if (!propertySheet) {
-        std::printf("ERROR|comctl32.dll's PropertySheetA not found\n");
+        std::printf("ERROR|comctl32.dll's PropertySheetW not found\n");
         return 1;
     }
     cbtHook = SetWindowsHookExA(WH_CBT, WatchActivation, nullptr, GetCurrentThreadId());
@@ -438,7 +438,7 @@ int RunSheetBenchmarks(int rounds)
     double ratio = Median(ratios);
     Row("4 Settings sheet", Format("module's sheet with %d profiles, to ready (median)", ProfileCount),
         Format("%.1f ms", Median(moduleUs) / 1000.0));
-    Row("4 Settings sheet", "bare PropertySheetA, same page template (median)", Format("%.1f ms", Median(bareUs) / 1000.0));
+    Row("4 Settings sheet", "bare PropertySheetW, same page template (median)", Format("%.1f ms", Median(bareUs) / 1000.0));
     Row("4 Settings sheet", "module / bare (median of rounds)",
         Format("%.2f (rounds %.2f..%.2f)", ratio, Minimum(ratios), Maximum(ratios)), "<= 1.5", Judge(ratio, 1.5));
     Row("4 Settings sheet", "the page's own loading (twice) with a ready list instead of MAPI, / bare (median of "
