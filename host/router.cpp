@@ -70,7 +70,7 @@ void RouteCommandsThrough(HWND window)
     // A Unicode window stays Unicode: it is subclassed with the "W" calls, an ANSI one with "A".
     bool ansi = !IsWindowUnicode(window);
     WNDPROC current = TopProcedure(window, ansi);
-    if (!current || current == CommandRouterProc)
+    if (!current)
         return;
     if (!SetPropW(window, Property(ReplacedProcedureAtom), reinterpret_cast<HANDLE>(current)))
         return;
