@@ -34,8 +34,8 @@ FAULTS = [
      "a stored text of the field's full length no longer reads back"),
     ("lost-call-next-hook", "host/inject.cpp",
      "    return CallNextHookEx(MenuTriggerHook, code, wParam, lParam);\n",
-     "    return 0;\n",
-     "the menu-trigger hook swallows the call instead of passing it on"),
+     "    if (code < 0)\n        return CallNextHookEx(MenuTriggerHook, code, wParam, lParam);\n    return 0;\n",
+     "the menu-trigger hook passes on only negative codes, swallowing every message"),
     ("router-skips-replaced", "host/router.cpp",
      "    LRESULT result = ansi ? CallWindowProcA(replaced, window, message, wParam, lParam)\n"
      "                          : CallWindowProcW(replaced, window, message, wParam, lParam);\n",
