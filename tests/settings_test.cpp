@@ -16,8 +16,6 @@ using namespace rig;
 
 namespace {
 
-const char EnglishCaption[] = "Orvella Settings";
-
 struct Report { bool changed; HWND page; };
 
 class SettingsSheet : public MapiCase {
@@ -70,7 +68,7 @@ protected:
 
     // Opens the sheet with the menu command and runs body on the driver thread; body closes it.
     void WithSheet(const std::function<void(ModalScript&, HWND sheet, HWND page)>& body,
-                   const char* caption = EnglishCaption)
+                   const char* caption = SettingsCaption)
     {
         WithSettingsSheet(messenger, caption, body);
         EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the menu command reached Messenger";
