@@ -17,19 +17,13 @@ using namespace rig;
 
 namespace {
 
-const char RussianSheetCaption[] = "Настройки Orvella";
 const char RussianBoxCaption[] = "Тестовый вход на сервер Microsoft Exchange";
 const char RussianAboutCaption[] = "О плагине Orvella для Windows Messenger...";
 const char RussianNote[] =
     "Обратите внимание, что Outlook 2000/XP или более поздний должен быть установлен как почтовая программа по "
     "умолчанию.";
 
-std::string RussianBlock(const std::string& service, const std::string& account, const std::string& user,
-                         const std::string& email, const std::string& smtp)
-{
-    return "Сервис: " + service + "\r\n\r\n   Аккаунт: " + account + "\r\n   Имя пользователя: " + user +
-           "\r\n   Эл. почта: " + email + "\r\n   Эл. почта (SMTP): " + smtp;
-}
+const ReportLabels RussianLabels = {"Сервис", "Аккаунт", "Имя пользователя", "Эл. почта", "Эл. почта (SMTP)"};
 
 // Texts in letters beyond ASCII that the running ANSI code page has: Cyrillic on 1251, Western
 // European on 1252. MAPI and the registry hold them as that page's bytes.
@@ -92,7 +86,7 @@ protected:
         Report report;
         SetSettingDword("AutoLogon", 0);
         Start(Language::Russian);
-        WithSheet(RussianSheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+        WithSheet(RussianSettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
             EXPECT_TRUE(ControlEnabled(page, IDC_TEST_LOGON));
             report = PressTestLogon(script, page, RussianBoxCaption);
             script.PressSheetButton(sheet, PSBTN_CANCEL);
@@ -153,8 +147,8 @@ TEST_F(CodePages, RussianSheetCaptionTabAndPageTexts)
     SetSettingDword("AutoLogon", 0);
     SetSettingString("Profile", Ansi(LocalProfile()));
     Start(Language::Russian);
-    WithSheet(RussianSheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
-        EXPECT_EQ(RussianSheetCaption, WindowText(sheet));
+    WithSheet(RussianSettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+        EXPECT_EQ(RussianSettingsCaption, WindowText(sheet));
         EXPECT_EQ("Подключение", SheetTabText(sheet, 0));
         EXPECT_EQ("Автоматически подключаться к серверу Microsoft Exchange. Операционная система может спросить "
                   "имя профиля.",
@@ -192,7 +186,7 @@ TEST_F(CodePages, RussianExchangeReportShowsTheValues)
     Report report = RussianTestLogon();
     EXPECT_EQ(RussianBoxCaption, report.caption);
     EXPECT_EQ("Мы успешно зашли в аккаунт Microsoft Exchange.\r\n\r\n" +
-                  RussianBlock("Microsoft Exchange Server", "ivan", LocalUser(), "/o=Dorvane/cn=ivan", "н/д"),
+                  ReportBlock(RussianLabels, "Microsoft Exchange Server", "ivan", LocalUser(), "/o=Dorvane/cn=ivan", "н/д"),
               report.text);
     EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), report.icon);
 }
@@ -203,7 +197,7 @@ TEST_F(CodePages, RussianNotExchangeReportShowsThePlaceholder)
     Report report = RussianTestLogon();
     EXPECT_EQ("Вход в аккаунт произведен успешно, но это не сервер Microsoft Exchange. Пожалуйста, проверьте "
               "информацию:\r\n\r\n" +
-                  RussianBlock("Personal Folders", "ivan", "н/д", "/o=Dorvane/cn=ivan", "н/д"),
+                  ReportBlock(RussianLabels, "Personal Folders", "ivan", "н/д", "/o=Dorvane/cn=ivan", "н/д"),
               report.text);
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), report.icon);
 }
@@ -274,7 +268,7 @@ TEST_F(CodePages, EnglishStaysEnglish)
                             {0, ""},
                             {IDM_HOMEPAGE, "Internet Homepage"},
                             {IDM_ABOUT, "About Orvella..."}});
-    WithSheet("Orvella Settings", [&](ModalScript& script, HWND sheet, HWND page) {
+    WithSheet(SettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_EQ("Logon", SheetTabText(sheet, 0));
         EXPECT_EQ("Test logon", ControlText(page, IDC_TEST_LOGON));
         EXPECT_EQ("Profile", LabelTexts(page).at(0));
@@ -302,7 +296,7 @@ TEST_F(CodePages, LocalProfileAndPasswordAreListedTestedSavedAndReadBackByteForB
     SetSettingString("Password", Ansi(LocalPassword()));
     Start(Language::Russian);
     MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
-    WithSheet(RussianSheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+    WithSheet(RussianSettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_EQ((std::vector<std::string>{"Exchange", LocalProfile()}), ComboItems(page, IDC_PROFILE_LIST));
         EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
         EXPECT_EQ(LocalPassword(), ControlText(page, IDC_PASSWORD));
@@ -351,7 +345,7 @@ TEST_F(CodePages, CancelKeepsEveryStoredByte)
     RegValue passwordBefore = ReadSetting("Password");
     ASSERT_EQ(everyByte + '\0', passwordBefore.data);
     Start(Language::Russian);
-    WithSheet(RussianSheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+    WithSheet(RussianSettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
         // Shown as the ANSI page reads those bytes.
         EXPECT_EQ(FromAnsi(everyByte), ControlText(page, IDC_PASSWORD));
         script.PressSheetButton(sheet, PSBTN_CANCEL);

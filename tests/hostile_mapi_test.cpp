@@ -22,8 +22,6 @@ using namespace rig;
 
 namespace {
 
-const char SheetCaption[] = "Orvella Settings";
-const char BoxCaption[] = "Test logon to Microsoft Exchange Server";
 const char ExchangeHeader[] = "We are successfully logged to Microsoft Exchange account.";
 const char NotExchangeHeader[] = "We are successfully logged, but it is not Microsoft Exchange server.";
 const char NoStoreHeader[] = "We are successfully logged, but unable to get access to messages store";
@@ -169,7 +167,7 @@ TEST_F(HostileMapi, ProfileTablesOfEveryShape)
         }
 
         SandboxMapi::ResetLog();
-        WithSettingsSheet(messenger, SheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+        WithSettingsSheet(messenger, SettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
             std::vector<std::string> items = ComboItems(page, IDC_PROFILE_LIST);
             EXPECT_EQ(expected.size(), items.size());
             EXPECT_TRUE(items == expected) << "the list holds other texts than the provider's names";
@@ -224,14 +222,14 @@ TEST_F(HostileMapi, TestLogonAgainstStoresAndIdentitiesOfEveryShape)
 
         std::string text;
         bool shown = false;
-        WithSettingsSheet(messenger, SheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+        WithSettingsSheet(messenger, SettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
             // The profile list is read before the misbehaviour below starts.
             script.Click(page, IDC_PROFILE_LOGON);
             EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
             Apply(m);
             SandboxMapi::ResetLog();
             script.Click(page, IDC_TEST_LOGON);
-            HWND box = script.WaitForWindow("#32770", BoxCaption);
+            HWND box = script.WaitForWindow("#32770", TestLogonCaption);
             if (box) {
                 shown = true;
                 text = script.MessageBoxText(box);

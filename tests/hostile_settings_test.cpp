@@ -27,8 +27,6 @@ const DWORD Types[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, R
                        REG_MULTI_SZ, REG_RESOURCE_LIST, REG_FULL_RESOURCE_DESCRIPTOR,
                        REG_RESOURCE_REQUIREMENTS_LIST, REG_QWORD};
 const DWORD Sizes[] = {0, 1, 3, 4, 5, 298, 299, 300, 301, 5000, 65536};
-const char EnglishCaption[] = "Orvella Settings";
-const char RussianCaption[] = "Настройки Orvella";
 const char EnglishSettingsItem[] = "Settings...";
 
 struct Shape { DWORD type; DWORD size; bool terminated; };
@@ -191,7 +189,7 @@ TEST_P(HostileSettings, ModuleLoadsSheetOpensAndCancelKeepsEveryValue)
             EXPECT_EQ(AsNumber(bytes[0], 0) == 0, english) << "the menu is in the wrong language";
         }
 
-        WithSettingsSheet(messenger, english ? EnglishCaption : RussianCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+        WithSettingsSheet(messenger, english ? SettingsCaption : RussianSettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
             std::string password = ControlText(page, IDC_PASSWORD);
             EXPECT_LE(password.size(), 299u);
             EXPECT_TRUE(AllLetters(password)) << "password field shows more than the stored text";

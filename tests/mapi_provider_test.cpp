@@ -10,46 +10,39 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "../sandbox/mapi_provider/mapi_fixture.h"
+#include "../sandbox/mapi_provider/mapi_ids.h"
 #include "../sandbox/mapi_provider/mapi_recorder.h"
 
 namespace {
 
-constexpr HRESULT kLogonFailed = static_cast<HRESULT>(0x80040111L);
-constexpr HRESULT kNotInitialized = static_cast<HRESULT>(0x80040605L);
-constexpr HRESULT kEndOfSession = static_cast<HRESULT>(0x80040200L);
-constexpr HRESULT kUnknownFlags = static_cast<HRESULT>(0x80040106L);
-constexpr ULONG kNoCoinit = 0x00000008;
-constexpr ULONG kPrSmtpAddressA = PROP_TAG(PT_STRING8, 0x39FE);
-constexpr ULONG kBestAccess = 0x00000010;
+using namespace sbx;  // the interface ids, tags and codes MAPI's headers lack
 
-#define TEST_OLEGUID(l) {l, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}
-const IID kIidIUnknown = TEST_OLEGUID(0x00000000);
-const IID kIidIMAPIProp = TEST_OLEGUID(0x00020303);
-const IID kIidIMailUser = TEST_OLEGUID(0x0002030A);
-const IID kIidIMAPITable = TEST_OLEGUID(0x00020301);
-const IID kIidIMAPISession = TEST_OLEGUID(0x00020300);
-#undef TEST_OLEGUID
+constexpr HRESULT kLogonFailed = static_cast<HRESULT>(0x80040111L);
+constexpr HRESULT kUnknownFlags = static_cast<HRESULT>(0x80040106L);
+constexpr ULONG kBestAccess = 0x00000010;
 
 template <class F>
 F Proc(HMODULE module, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 
 // Wine's mapi32.dll, looked up by name as a MAPI client does.
 struct Mapi32 {
-  HMODULE module = nullptr;
-  LPMAPIINITIALIZE Initialize = nullptr;
-  LPMAPIUNINITIALIZE Uninitialize = nullptr;
-  LPMAPIADMINPROFILES AdminProfiles = nullptr;
-  LPMAPILOGONEX LogonEx = nullptr;
-  LPMAPIALLOCATEBUFFER AllocateBuffer = nullptr;
-  LPMAPIALLOCATEMORE AllocateMore = nullptr;
-  LPMAPIFREEBUFFER FreeBuffer = nullptr;
-  void(WINAPI* FreeProws)(LPSRowSet) = nullptr;
+  HMODULE module = LoadLibraryA("mapi32.dll");
+  LPMAPIINITIALIZE Initialize = Proc<LPMAPIINITIALIZE>(module, "MAPIInitialize");
+  LPMAPIUNINITIALIZE Uninitialize = Proc<LPMAPIUNINITIALIZE>(module, "MAPIUninitialize");
+  LPMAPIADMINPROFILES AdminProfiles = Proc<LPMAPIADMINPROFILES>(module, "MAPIAdminProfiles");
+  LPMAPILOGONEX LogonEx = Proc<LPMAPILOGONEX>(module, "MAPILogonEx");
+  LPMAPIALLOCATEBUFFER AllocateBuffer = Proc<LPMAPIALLOCATEBUFFER>(module, "MAPIAllocateBuffer");
+  LPMAPIALLOCATEMORE AllocateMore = Proc<LPMAPIALLOCATEMORE>(module, "MAPIAllocateMore");
+  LPMAPIFREEBUFFER FreeBuffer = Proc<LPMAPIFREEBUFFER>(module, "MAPIFreeBuffer");
+  // Windows' mapi32 exports FreeProws only under its decorated name.
+  void(WINAPI* FreeProws)(LPSRowSet) = Proc<void(WINAPI*)(LPSRowSet)>(module, "FreeProws@4");
 
   bool Ok() const {
     return Initialize && Uninitialize && AdminProfiles && LogonEx && AllocateBuffer && AllocateMore && FreeBuffer &&
@@ -57,21 +50,7 @@ struct Mapi32 {
   }
 
   static Mapi32& Get() {
-    static Mapi32 mapi = [] {
-      Mapi32 m;
-      m.module = LoadLibraryA("mapi32.dll");
-      if (!m.module) return m;
-      m.Initialize = Proc<LPMAPIINITIALIZE>(m.module, "MAPIInitialize");
-      m.Uninitialize = Proc<LPMAPIUNINITIALIZE>(m.module, "MAPIUninitialize");
-      m.AdminProfiles = Proc<LPMAPIADMINPROFILES>(m.module, "MAPIAdminProfiles");
-      m.LogonEx = Proc<LPMAPILOGONEX>(m.module, "MAPILogonEx");
-      m.AllocateBuffer = Proc<LPMAPIALLOCATEBUFFER>(m.module, "MAPIAllocateBuffer");
-      m.AllocateMore = Proc<LPMAPIALLOCATEMORE>(m.module, "MAPIAllocateMore");
-      m.FreeBuffer = Proc<LPMAPIFREEBUFFER>(m.module, "MAPIFreeBuffer");
-      // Windows' mapi32 exports FreeProws only under its decorated name.
-      m.FreeProws = Proc<void(WINAPI*)(LPSRowSet)>(m.module, "FreeProws@4");
-      return m;
-    }();
+    static Mapi32 mapi;
     return mapi;
   }
 };
@@ -103,47 +82,39 @@ class Ref {
   T* p_ = nullptr;
 };
 
-class RowSet {
+// MAPI memory freed at scope exit, or when out() hands the slot to the next call.
+template <class T, void (*FreeFn)(T*)>
+class Owned {
  public:
-  RowSet() = default;
-  ~RowSet() { Free(); }
-  RowSet(const RowSet&) = delete;
-  RowSet& operator=(const RowSet&) = delete;
-  LPSRowSet* out() {
-    Free();
-    return &rows_;
-  }
-  LPSRowSet get() const { return rows_; }
-  LPSRowSet operator->() const { return rows_; }
-  void Free() {
-    if (rows_) M().FreeProws(rows_);
-    rows_ = nullptr;
-  }
-
- private:
-  LPSRowSet rows_ = nullptr;
-};
-
-template <class T>
-class Buffer {
- public:
-  Buffer() = default;
-  ~Buffer() { Free(); }
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
+  Owned() = default;
+  ~Owned() { Free(); }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
   T** out() {
     Free();
     return &p_;
   }
   T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
   void Free() {
-    if (p_) M().FreeBuffer(p_);
+    if (p_) FreeFn(p_);
     p_ = nullptr;
   }
 
  private:
   T* p_ = nullptr;
 };
+
+void FreeRows(LPSRowSet rows) { M().FreeProws(rows); }
+template <class T>
+void FreeBlock(T* block) {
+  M().FreeBuffer(block);
+}
+
+using RowSet = Owned<SRowSet, FreeRows>;
+template <class T>
+using Buffer = Owned<T, FreeBlock<T>>;
 
 // An SPropTagArray of any length.
 class Tags {
@@ -168,10 +139,39 @@ std::string Str(const SPropValue& v) {
   return v.Value.lpszA ? v.Value.lpszA : "(null)";
 }
 
+// Column `column` of every row, as texts.
+std::vector<std::string> Column(const RowSet& rows, ULONG column) {
+  std::vector<std::string> texts;
+  for (ULONG i = 0; rows && i < rows->cRows; ++i) texts.push_back(Str(rows->aRow[i].lpProps[column]));
+  return texts;
+}
+
+using Texts = std::vector<std::string>;
+
 std::string Lines(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
   return text;
+}
+
+// Every line stands in the provider's record.
+void ExpectLogHas(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) EXPECT_TRUE(SandboxMapi::Has(line)) << line << "\n" << SandboxMapi::Log();
+}
+
+// A call that hands out `out`: the out value is set exactly when the call succeeds.
+template <class Out>
+HRESULT Produced(HRESULT hr, const Out& out) {
+  EXPECT_EQ(hr == S_OK, static_cast<bool>(out)) << std::hex << hr;
+  return hr;
+}
+
+// Runs the calls in turn up to the first that fails; the result of the last one run.
+HRESULT UpToFirstFailure(std::initializer_list<std::function<HRESULT()>> calls) {
+  HRESULT last = S_OK;
+  for (const std::function<HRESULT()>& call : calls)
+    if ((last = call()) != S_OK) break;
+  return last;
 }
 
 class MapiProvider : public ::testing::Test {
@@ -203,10 +203,29 @@ class MapiProvider : public ::testing::Test {
     return M().Initialize(&init);
   }
 
-  // Initializes MAPI and logs on to `profile`; the session is released by the caller's Ref.
-  void LogOn(const char* profile, Ref<IMAPISession>& session) {
+  // Initializes MAPI as the module does; TearDown checks that Uninit balanced it.
+  void InitOnce() {
     ASSERT_EQ(Init(), S_OK);
     initialized_ = true;
+  }
+
+  // The profile table and its rows, released in this order at scope exit.
+  struct ProfileTable {
+    Ref<IProfAdmin> admin;
+    Ref<IMAPITable> table;
+    RowSet rows;
+  };
+
+  // Initializes MAPI and opens the profile table as the module does.
+  void OpenProfiles(ProfileTable& profiles) {
+    ASSERT_NO_FATAL_FAILURE(InitOnce());
+    ASSERT_EQ(M().AdminProfiles(0, profiles.admin.out()), S_OK);
+    ASSERT_EQ(profiles.admin->GetProfileTable(0, profiles.table.out()), S_OK);
+  }
+
+  // Initializes MAPI and logs on to `profile`; the session is released by the caller's Ref.
+  void LogOn(const char* profile, Ref<IMAPISession>& session) {
+    ASSERT_NO_FATAL_FAILURE(InitOnce());
     ASSERT_EQ(M().LogonEx(0, const_cast<LPSTR>(profile), nullptr, MAPI_EXTENDED | MAPI_NEW_SESSION, session.out()),
               S_OK);
     ASSERT_TRUE(session);
@@ -221,6 +240,24 @@ class MapiProvider : public ::testing::Test {
     ASSERT_GT(cb, 0u);
     ASSERT_EQ(session->OpenEntry(cb, id.get(), nullptr, kBestAccess, type, identity.out()), S_OK);
     ASSERT_TRUE(identity);
+  }
+
+  // Opens the session's identity and asks it for `iid` (IMAPIProp or IMailUser).
+  void OpenIdentityAs(IMAPISession* session, REFIID iid, Ref<IMAPIProp>& prop) {
+    Ref<IUnknown> identity;
+    ULONG type = 0;
+    ASSERT_NO_FATAL_FAILURE(OpenIdentity(session, identity, &type));
+    ASSERT_EQ(identity->QueryInterface(iid, prop.outVoid()), S_OK);
+  }
+
+  // The texts GetProps answers for `tags`, one per value handed back.
+  static Texts TextsOf(IMAPIProp* prop, Tags& tags, HRESULT expected = S_OK) {
+    ULONG count = 0;
+    Buffer<SPropValue> values;
+    EXPECT_EQ(prop->GetProps(tags.get(), 0, &count, values.out()), expected);
+    Texts texts;
+    for (ULONG i = 0; values && i < count; ++i) texts.push_back(Str(values.get()[i]));
+    return texts;
   }
 
   void Uninit() {
@@ -270,7 +307,7 @@ TEST_F(MapiProvider, Mapi32OrdinalsAreTheEntryPointsTheModuleImports) {
 
 TEST_F(MapiProvider, InitializeAnswersPerKindOfInitStructure) {
   ASSERT_TRUE(MapiFixture::SetInit(kUnknownFlags));
-  MAPIINIT_0 init = {MAPI_INIT_VERSION, MAPI_MULTITHREAD_NOTIFICATIONS | kNoCoinit};
+  MAPIINIT_0 init = {MAPI_INIT_VERSION, MAPI_MULTITHREAD_NOTIFICATIONS | kMapiNoCoinit};
   EXPECT_EQ(M().Initialize(&init), kUnknownFlags);
   EXPECT_EQ(SandboxMapi::InitCount(), inits_);  // a failed init needs no uninit
 
@@ -284,7 +321,7 @@ TEST_F(MapiProvider, InitializeAnswersPerKindOfInitStructure) {
 
   // Read afresh at each call.
   ASSERT_TRUE(MapiFixture::SetInit(std::nullopt, E_OUTOFMEMORY, E_FAIL));
-  init.ulFlags = kNoCoinit;
+  init.ulFlags = kMapiNoCoinit;
   EXPECT_EQ(M().Initialize(&init), S_OK);
   M().Uninitialize();
   init.ulFlags = 0;
@@ -300,10 +337,10 @@ TEST_F(MapiProvider, InitializeAnswersPerKindOfInitStructure) {
 TEST_F(MapiProvider, CallsBeforeInitializeAreRefused) {
   ASSERT_GE(MapiFixture::AddProfile(std::string("Alpha"), true), 0);
   Ref<IProfAdmin> admin;
-  EXPECT_EQ(M().AdminProfiles(0, admin.out()), kNotInitialized);
+  EXPECT_EQ(M().AdminProfiles(0, admin.out()), kMapiENotInitialized);
   EXPECT_FALSE(admin);
   Ref<IMAPISession> session;
-  EXPECT_EQ(M().LogonEx(0, const_cast<LPSTR>("Alpha"), nullptr, MAPI_EXTENDED, session.out()), kNotInitialized);
+  EXPECT_EQ(M().LogonEx(0, const_cast<LPSTR>("Alpha"), nullptr, MAPI_EXTENDED, session.out()), kMapiENotInitialized);
   EXPECT_FALSE(session);
 }
 
@@ -313,16 +350,12 @@ TEST_F(MapiProvider, ProfileTableHonoursColumnsAndMarksMissingValues) {
   ASSERT_EQ(MapiFixture::AddProfile(std::string("Alpha"), true), 0);
   ASSERT_EQ(MapiFixture::AddProfile(std::nullopt, false), 1);
   ASSERT_EQ(MapiFixture::AddProfile(std::string("Gamma"), std::nullopt), 2);
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
     Tags columns{PR_DEFAULT_PROFILE, PR_DISPLAY_NAME_A};
     ASSERT_EQ(table->SetColumns(columns.get(), TBL_BATCH), S_OK);
-    RowSet rows;
     ASSERT_EQ(table->QueryRows(100, 0, rows.out()), S_OK);
     ASSERT_TRUE(rows.get());
     ASSERT_EQ(rows->cRows, 3u);
@@ -361,14 +394,10 @@ TEST_F(MapiProvider, ProfileTableHonoursColumnsAndMarksMissingValues) {
 
 TEST_F(MapiProvider, ProfileTableDefaultColumnsAreNameThenDefault) {
   ASSERT_EQ(MapiFixture::AddProfile(std::string("Alpha"), true), 0);
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
-    RowSet rows;
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
     ASSERT_EQ(table->QueryRows(10, 0, rows.out()), S_OK);
     ASSERT_EQ(rows->cRows, 1u);
     ASSERT_EQ(rows->aRow[0].cValues, 2u);
@@ -380,54 +409,38 @@ TEST_F(MapiProvider, ProfileTableDefaultColumnsAreNameThenDefault) {
 
 TEST_F(MapiProvider, QueryRowsAdvancesFromTheCurrentPosition) {
   for (const char* name : {"Alpha", "Beta", "Gamma"}) ASSERT_GE(MapiFixture::AddProfile(std::string(name)), 0);
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
     Tags columns{PR_DISPLAY_NAME_A};
     ASSERT_EQ(table->SetColumns(columns.get(), 0), S_OK);
     ULONG count = 0;
     EXPECT_EQ(table->GetRowCount(0, &count), S_OK);
     EXPECT_EQ(count, 3u);
 
-    RowSet rows;
-    ASSERT_EQ(table->QueryRows(2, 0, rows.out()), S_OK);
-    ASSERT_EQ(rows->cRows, 2u);
-    EXPECT_EQ(Str(rows->aRow[0].lpProps[0]), "Alpha");
-    EXPECT_EQ(Str(rows->aRow[1].lpProps[0]), "Beta");
-    ASSERT_EQ(table->QueryRows(2, 0, rows.out()), S_OK);
-    ASSERT_EQ(rows->cRows, 1u);
-    EXPECT_EQ(Str(rows->aRow[0].lpProps[0]), "Gamma");
-    ASSERT_EQ(table->QueryRows(2, 0, rows.out()), S_OK);
-    EXPECT_EQ(rows->cRows, 0u);
+    for (const Texts& batch : {Texts{"Alpha", "Beta"}, Texts{"Gamma"}, Texts{}}) {
+      ASSERT_EQ(table->QueryRows(2, 0, rows.out()), S_OK);
+      EXPECT_EQ(Column(rows, 0), batch);
+    }
 
     ASSERT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 1, nullptr), S_OK);
     for (int i = 0; i < 2; ++i) {
       ASSERT_EQ(table->QueryRows(1, TBL_NOADVANCE, rows.out()), S_OK);
-      ASSERT_EQ(rows->cRows, 1u);
-      EXPECT_EQ(Str(rows->aRow[0].lpProps[0]), "Beta");
+      EXPECT_EQ(Column(rows, 0), Texts{"Beta"});
     }
   }
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("Table.QueryRows count=2 flags=0 -> 0 rows=2"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.QueryRows count=2 flags=0 -> 0 rows=1"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.QueryRows count=2 flags=0 -> 0 rows=0"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.QueryRows count=1 flags=1 -> 0 rows=1"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.GetRowCount flags=0 -> 0 count=3"));
+  ExpectLogHas({"Table.QueryRows count=2 flags=0 -> 0 rows=2", "Table.QueryRows count=2 flags=0 -> 0 rows=1",
+                "Table.QueryRows count=2 flags=0 -> 0 rows=0", "Table.QueryRows count=1 flags=1 -> 0 rows=1",
+                "Table.GetRowCount flags=0 -> 0 count=3"});
 }
 
 TEST_F(MapiProvider, NoProfilesGiveAnEmptyRowSet) {
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
-    RowSet rows;
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
     ASSERT_EQ(table->QueryRows(100, 0, rows.out()), S_OK);
     ASSERT_TRUE(rows.get());
     EXPECT_EQ(rows->cRows, 0u);
@@ -439,44 +452,34 @@ TEST_F(MapiProvider, NoProfilesGiveAnEmptyRowSet) {
 
 TEST_F(MapiProvider, ProfileStepsFailOnRequest) {
   const HRESULT failure = static_cast<HRESULT>(0x80040115L);
-  for (const char* step : {"FailAdminProfiles", "FailGetProfileTable", "FailProfileSetColumns", "FailProfileQueryRows"}) {
-    SCOPED_TRACE(step);
+  struct Step {
+    const char* name;
+    const char* failedLine;
+  };
+  for (const Step& step : {Step{"FailAdminProfiles", "MAPIAdminProfiles flags=0 -> 80040115"},
+                           Step{"FailGetProfileTable", "ProfAdmin.GetProfileTable flags=0 -> 80040115"},
+                           Step{"FailProfileSetColumns", "Table.SetColumns tags=3001001e,3d04000b flags=0 -> 80040115"},
+                           Step{"FailProfileQueryRows", "Table.QueryRows count=100 flags=0 -> 80040115 rows=0"}}) {
+    SCOPED_TRACE(step.name);
     ASSERT_TRUE(MapiFixture::Clear());
     ASSERT_GE(MapiFixture::AddProfile(std::string("Alpha"), true), 0);
-    ASSERT_TRUE(MapiFixture::SetStep(step, failure));
+    ASSERT_TRUE(MapiFixture::SetStep(step.name, failure));
     SandboxMapi::ResetLog();
-    ASSERT_EQ(Init(), S_OK);
-    initialized_ = true;
+    ASSERT_NO_FATAL_FAILURE(InitOnce());
     HRESULT last = S_OK;
-    std::string failedLine;
     {
       Ref<IProfAdmin> admin;
-      last = M().AdminProfiles(0, admin.out());
-      failedLine = "MAPIAdminProfiles flags=0 -> 80040115";
-      if (last == S_OK) {
-        Ref<IMAPITable> table;
-        last = admin->GetProfileTable(0, table.out());
-        failedLine = "ProfAdmin.GetProfileTable flags=0 -> 80040115";
-        if (last == S_OK) {
-          Tags columns{PR_DISPLAY_NAME_A, PR_DEFAULT_PROFILE};
-          last = table->SetColumns(columns.get(), 0);
-          failedLine = "Table.SetColumns tags=3001001e,3d04000b flags=0 -> 80040115";
-          if (last == S_OK) {
-            RowSet rows;
-            last = table->QueryRows(100, 0, rows.out());
-            failedLine = "Table.QueryRows count=100 flags=0 -> 80040115 rows=0";
-            EXPECT_FALSE(rows.get());
-          }
-        } else {
-          EXPECT_FALSE(table);
-        }
-      } else {
-        EXPECT_FALSE(admin);
-      }
+      Ref<IMAPITable> table;
+      Tags columns{PR_DISPLAY_NAME_A, PR_DEFAULT_PROFILE};
+      RowSet rows;
+      last = UpToFirstFailure({[&] { return Produced(M().AdminProfiles(0, admin.out()), admin); },
+                               [&] { return Produced(admin->GetProfileTable(0, table.out()), table); },
+                               [&] { return table->SetColumns(columns.get(), 0); },
+                               [&] { return Produced(table->QueryRows(100, 0, rows.out()), rows); }});
     }
     Uninit();
     EXPECT_EQ(last, failure);
-    EXPECT_TRUE(SandboxMapi::Has(failedLine)) << SandboxMapi::Log();
+    EXPECT_TRUE(SandboxMapi::Has(step.failedLine)) << SandboxMapi::Log();
     EXPECT_EQ(SandboxMapi::LiveBuffers(), buffers_);
   }
   // Zero means "works".
@@ -495,35 +498,21 @@ TEST_F(MapiProvider, LongStringsSurviveTheTableAndTheLogon) {
   ASSERT_EQ(MapiFixture::AddProfile(mediumName, false), 0);
   ASSERT_EQ(MapiFixture::AddProfile(longName, true), 1);
   ASSERT_TRUE(MapiFixture::SetIdentity(1, mediumName, std::nullopt, std::nullopt, longName));
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
-    RowSet rows;
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
     ASSERT_EQ(table->QueryRows(10, 0, rows.out()), S_OK);
-    ASSERT_EQ(rows->cRows, 2u);
-    EXPECT_EQ(Str(rows->aRow[0].lpProps[0]), mediumName);
-    EXPECT_EQ(Str(rows->aRow[1].lpProps[0]), longName);
+    EXPECT_EQ(Column(rows, 0), (Texts{mediumName, longName}));
 
     // Profile names match without regard to case.
     std::string upper(longName.size(), 'N');
     Ref<IMAPISession> session;
     ASSERT_EQ(M().LogonEx(0, &upper[0], nullptr, MAPI_EXTENDED, session.out()), S_OK);
-    Ref<IUnknown> identity;
-    ULONG type = 0;
-    ASSERT_NO_FATAL_FAILURE(OpenIdentity(session.get(), identity, &type));
     Ref<IMAPIProp> prop;
-    ASSERT_EQ(identity->QueryInterface(kIidIMAPIProp, prop.outVoid()), S_OK);
+    ASSERT_NO_FATAL_FAILURE(OpenIdentityAs(session.get(), kIidIMAPIProp, prop));
     Tags tags{PR_DISPLAY_NAME_A, kPrSmtpAddressA};
-    ULONG count = 0;
-    Buffer<SPropValue> values;
-    ASSERT_EQ(prop->GetProps(tags.get(), 0, &count, values.out()), S_OK);
-    ASSERT_EQ(count, 2u);
-    EXPECT_EQ(Str(values.get()[0]), mediumName);
-    EXPECT_EQ(Str(values.get()[1]), longName);
+    EXPECT_EQ(TextsOf(prop.get(), tags), (Texts{mediumName, longName}));
   }
   Uninit();
   EXPECT_TRUE(SandboxMapi::Has("MAPILogonEx ui=00000000 profile=\"" + std::string(longName.size(), 'N') +
@@ -536,8 +525,7 @@ TEST_F(MapiProvider, LogonFindsProfilesAndRecordsTheCall) {
   ASSERT_EQ(MapiFixture::AddProfile(std::string("Alpha"), true), 0);
   ASSERT_EQ(MapiFixture::AddProfile(std::string("Beta"), false), 1);
   ASSERT_TRUE(MapiFixture::SetIdentity(1, std::string("Beta User"), std::nullopt, std::nullopt, std::nullopt));
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
+  ASSERT_NO_FATAL_FAILURE(InitOnce());
   {
     Ref<IMAPISession> session;
     char profile[] = "beta", password[] = "secret";
@@ -558,16 +546,10 @@ TEST_F(MapiProvider, LogonFindsProfilesAndRecordsTheCall) {
     ASSERT_TRUE(MapiFixture::SetLogonEmptyProfile(1));
     Ref<IMAPISession> byDefault;
     ASSERT_EQ(M().LogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_USE_DEFAULT, byDefault.out()), S_OK);
-    Ref<IUnknown> identity;
-    ULONG type = 0;
-    ASSERT_NO_FATAL_FAILURE(OpenIdentity(byDefault.get(), identity, &type));
     Ref<IMAPIProp> prop;
-    ASSERT_EQ(identity->QueryInterface(kIidIMAPIProp, prop.outVoid()), S_OK);
+    ASSERT_NO_FATAL_FAILURE(OpenIdentityAs(byDefault.get(), kIidIMAPIProp, prop));
     Tags tags{PR_DISPLAY_NAME_A};
-    ULONG count = 0;
-    Buffer<SPropValue> values;
-    ASSERT_EQ(prop->GetProps(tags.get(), 0, &count, values.out()), S_OK);
-    EXPECT_EQ(Str(values.get()[0]), "Beta User");
+    EXPECT_EQ(TextsOf(prop.get(), tags), Texts{"Beta User"});
 
     ASSERT_TRUE(MapiFixture::SetLogonResult(0, static_cast<HRESULT>(0x80040113L)));
     char alpha[] = "Alpha";
@@ -575,11 +557,11 @@ TEST_F(MapiProvider, LogonFindsProfilesAndRecordsTheCall) {
     EXPECT_FALSE(none);
   }
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("MAPILogonEx ui=00010020 profile=\"beta\" password=\"secret\" flags=23 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("MAPILogonEx ui=00000000 profile=\"Nope\" password=null flags=20 -> 80040111"));
-  EXPECT_TRUE(SandboxMapi::Has("MAPILogonEx ui=00000000 profile=\"\" password=null flags=20 -> 80040111"));
-  EXPECT_TRUE(SandboxMapi::Has("MAPILogonEx ui=00000000 profile=null password=null flags=60 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("MAPILogonEx ui=00000000 profile=\"Alpha\" password=null flags=20 -> 80040113"));
+  ExpectLogHas({"MAPILogonEx ui=00010020 profile=\"beta\" password=\"secret\" flags=23 -> 0",
+                "MAPILogonEx ui=00000000 profile=\"Nope\" password=null flags=20 -> 80040111",
+                "MAPILogonEx ui=00000000 profile=\"\" password=null flags=20 -> 80040111",
+                "MAPILogonEx ui=00000000 profile=null password=null flags=60 -> 0",
+                "MAPILogonEx ui=00000000 profile=\"Alpha\" password=null flags=20 -> 80040113"});
 }
 
 TEST_F(MapiProvider, LogoffEndsTheSession) {
@@ -588,13 +570,12 @@ TEST_F(MapiProvider, LogoffEndsTheSession) {
   ASSERT_NO_FATAL_FAILURE(LogOn("Alpha", session));
   EXPECT_EQ(session->Logoff(0, 0, 0), S_OK);
   Ref<IMAPITable> table;
-  EXPECT_EQ(session->GetMsgStoresTable(0, table.out()), kEndOfSession);
+  EXPECT_EQ(session->GetMsgStoresTable(0, table.out()), kMapiEEndOfSession);
   EXPECT_FALSE(table);
   EXPECT_EQ(session.Release(), 0u);
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("Session.Logoff ui=0 flags=0"));
-  EXPECT_TRUE(SandboxMapi::Has("Session.GetMsgStoresTable flags=0 -> 80040200"));
-  EXPECT_TRUE(SandboxMapi::Has("Release Session refs=0"));
+  ExpectLogHas({"Session.Logoff ui=0 flags=0", "Session.GetMsgStoresTable flags=0 -> 80040200",
+                "Release Session refs=0"});
 }
 
 // ---- message stores ----
@@ -649,9 +630,7 @@ TEST_F(StoreTable, RestrictionOnDefaultStoreFiltersRows) {
     res = DefaultStoreIs(value, false);
     ASSERT_EQ(table->Restrict(&res, 0), S_OK);
     ASSERT_EQ(table->QueryRows(10, 0, rows.out()), S_OK);
-    ASSERT_EQ(rows->cRows, 2u);
-    EXPECT_EQ(Str(rows->aRow[0].lpProps[1]), "Personal Folders");
-    EXPECT_EQ(Str(rows->aRow[1].lpProps[1]), "Archive");
+    EXPECT_EQ(Column(rows, 1), (Texts{"Personal Folders", "Archive"}));
 
     ASSERT_EQ(table->Restrict(nullptr, 0), S_OK);
     ASSERT_EQ(table->QueryRows(10, 0, rows.out()), S_OK);
@@ -670,12 +649,10 @@ TEST_F(StoreTable, RestrictionOnDefaultStoreFiltersRows) {
   }
   session.Release();
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("Session.GetMsgStoresTable flags=0 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.SetColumns tags=0fff0102,3006001e,3400000b flags=0 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.Restrict prop=3400000b relop=4 value=1 flags=0 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.Restrict prop=3400000b relop=4 value=0 flags=0 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.Restrict null flags=0 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.Restrict type=0 flags=0 -> 80040117"));
+  ExpectLogHas({"Session.GetMsgStoresTable flags=0 -> 0", "Table.SetColumns tags=0fff0102,3006001e,3400000b flags=0 -> 0",
+                "Table.Restrict prop=3400000b relop=4 value=1 flags=0 -> 0",
+                "Table.Restrict prop=3400000b relop=4 value=0 flags=0 -> 0", "Table.Restrict null flags=0 -> 0",
+                "Table.Restrict type=0 flags=0 -> 80040117"});
   EXPECT_EQ(SandboxMapi::CallCount("Table.QueryRows"), 3);
 }
 
@@ -692,23 +669,14 @@ TEST_F(StoreTable, StoreStepsFailOnRequestAndOnlyThere) {
       Ref<IMAPISession> session;
       ASSERT_NO_FATAL_FAILURE(LogOn("Alpha", session));
       Ref<IMAPITable> table;
-      last = session->GetMsgStoresTable(0, table.out());
-      if (last == S_OK) {
-        Tags columns{PR_ENTRYID, PR_DEFAULT_STORE};
-        last = table->SetColumns(columns.get(), 0);
-        if (last == S_OK) {
-          SPropValue value;
-          SRestriction res = DefaultStoreIs(value, true);
-          last = table->Restrict(&res, 0);
-          if (last == S_OK) {
-            RowSet rows;
-            last = table->QueryRows(1, 0, rows.out());
-            EXPECT_FALSE(rows.get());
-          }
-        }
-      } else {
-        EXPECT_FALSE(table);
-      }
+      Tags columns{PR_ENTRYID, PR_DEFAULT_STORE};
+      SPropValue value;
+      SRestriction res = DefaultStoreIs(value, true);
+      RowSet rows;
+      last = UpToFirstFailure({[&] { return Produced(session->GetMsgStoresTable(0, table.out()), table); },
+                               [&] { return table->SetColumns(columns.get(), 0); },
+                               [&] { return table->Restrict(&res, 0); },
+                               [&] { return Produced(table->QueryRows(1, 0, rows.out()), rows); }});
     }
     Uninit();
     EXPECT_EQ(last, failure);
@@ -720,16 +688,12 @@ TEST_F(StoreTable, StoreStepsFailOnRequestAndOnlyThere) {
 TEST_F(StoreTable, ProfileTableIgnoresStoreSteps) {
   ASSERT_TRUE(MapiFixture::SetStep("FailStoreSetColumns", E_FAIL));
   ASSERT_TRUE(MapiFixture::SetStep("FailStoreQueryRows", E_FAIL));
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
     Tags columns{PR_DISPLAY_NAME_A};
     EXPECT_EQ(table->SetColumns(columns.get(), 0), S_OK);
-    RowSet rows;
     EXPECT_EQ(table->QueryRows(5, 0, rows.out()), S_OK);
   }
   Uninit();
@@ -796,13 +760,11 @@ TEST_F(MapiProvider, IdentityGivesItsPropsInTagOrder) {
   }
   session.Release();
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("Session.QueryIdentity -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("Session.OpenEntry flags=10 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("MailUser.QueryInterface iid=IMailUser -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("MailUser.GetProps tags=3001001e,3003001e,3a00001e,39fe001e flags=0 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("MailUser.GetProps tags=39fe001e,3a00001e,3001001e,3003001e flags=0 -> 40380"));
-  EXPECT_TRUE(SandboxMapi::Has("MailUser.GetProps tags=3001001f flags=80000000 -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("MailUser.GetProps tags=null flags=0 -> 0"));
+  ExpectLogHas({"Session.QueryIdentity -> 0", "Session.OpenEntry flags=10 -> 0",
+                "MailUser.QueryInterface iid=IMailUser -> 0",
+                "MailUser.GetProps tags=3001001e,3003001e,3a00001e,39fe001e flags=0 -> 0",
+                "MailUser.GetProps tags=39fe001e,3a00001e,3001001e,3003001e flags=0 -> 40380",
+                "MailUser.GetProps tags=3001001f flags=80000000 -> 0", "MailUser.GetProps tags=null flags=0 -> 0"});
 }
 
 TEST_F(MapiProvider, IdentityThatIsNoMailUserRefusesTheInterface) {
@@ -836,8 +798,7 @@ TEST_F(MapiProvider, IdentityThatIsNoMailUserRefusesTheInterface) {
   }
   session.Release();
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("MailUser.QueryInterface iid=IMailUser -> 80004002"));
-  EXPECT_TRUE(SandboxMapi::Has("MailUser.QueryInterface iid=IMAPIProp -> 0"));
+  ExpectLogHas({"MailUser.QueryInterface iid=IMailUser -> 80004002", "MailUser.QueryInterface iid=IMAPIProp -> 0"});
 }
 
 TEST_F(MapiProvider, IdentityStepsFailOnRequest) {
@@ -853,30 +814,23 @@ TEST_F(MapiProvider, IdentityStepsFailOnRequest) {
       ASSERT_NO_FATAL_FAILURE(LogOn("Alpha", session));
       ULONG cb = 0;
       Buffer<ENTRYID> id;
-      last = session->QueryIdentity(&cb, id.out());
-      if (last == S_OK) {
-        ULONG type = 0;
-        Ref<IUnknown> identity;
-        last = session->OpenEntry(cb, id.get(), nullptr, kBestAccess, &type, identity.out());
-        if (last == S_OK) {
-          Ref<IMailUser> user;
-          last = identity->QueryInterface(kIidIMailUser, user.outVoid());
-          if (last == S_OK) {
-            Tags tags{PR_DISPLAY_NAME_A};
-            ULONG count = 7;
-            Buffer<SPropValue> values;
-            last = user->GetProps(tags.get(), 0, &count, values.out());
-            EXPECT_FALSE(values.get());
-            EXPECT_EQ(count, 0u);
-          } else {
-            EXPECT_FALSE(user);
-          }
-        } else {
-          EXPECT_FALSE(identity);
-        }
-      } else {
-        EXPECT_FALSE(id.get());
-      }
+      ULONG type = 0;
+      Ref<IUnknown> identity;
+      Ref<IMailUser> user;
+      Tags tags{PR_DISPLAY_NAME_A};
+      ULONG count = 7;
+      Buffer<SPropValue> values;
+      last = UpToFirstFailure(
+          {[&] { return Produced(session->QueryIdentity(&cb, id.out()), id); },
+           [&] {
+             return Produced(session->OpenEntry(cb, id.get(), nullptr, kBestAccess, &type, identity.out()), identity);
+           },
+           [&] { return Produced(identity->QueryInterface(kIidIMailUser, user.outVoid()), user); },
+           [&] {
+             const HRESULT hr = user->GetProps(tags.get(), 0, &count, values.out());
+             EXPECT_EQ(count, 0u);  // cleared on failure as well
+             return Produced(hr, values);
+           }});
     }
     Uninit();
     EXPECT_EQ(last, failure);
@@ -909,25 +863,18 @@ TEST_F(MapiProvider, FixtureIsReadAfreshAtEachCall) {
   Ref<IMAPISession> session;
   ASSERT_NO_FATAL_FAILURE(LogOn("Alpha", session));
   {
-    Ref<IUnknown> identity;
-    ULONG type = 0;
-    ASSERT_NO_FATAL_FAILURE(OpenIdentity(session.get(), identity, &type));
     Ref<IMAPIProp> prop;
-    ASSERT_EQ(identity->QueryInterface(kIidIMAPIProp, prop.outVoid()), S_OK);
+    ASSERT_NO_FATAL_FAILURE(OpenIdentityAs(session.get(), kIidIMAPIProp, prop));
     Tags tags{PR_DISPLAY_NAME_A};
-    ULONG count = 0;
-    Buffer<SPropValue> values;
-    ASSERT_EQ(prop->GetProps(tags.get(), 0, &count, values.out()), S_OK);
-    EXPECT_EQ(Str(values.get()[0]), "First");
+    EXPECT_EQ(TextsOf(prop.get(), tags), Texts{"First"});
 
     ASSERT_TRUE(MapiFixture::SetProfileString(0, "DisplayName", std::string("Second")));
-    ASSERT_EQ(prop->GetProps(tags.get(), 0, &count, values.out()), S_OK);
-    EXPECT_EQ(Str(values.get()[0]), "Second");
+    EXPECT_EQ(TextsOf(prop.get(), tags), Texts{"Second"});
 
     ASSERT_TRUE(MapiFixture::SetStep("FailGetProps", E_FAIL));
-    EXPECT_EQ(prop->GetProps(tags.get(), 0, &count, values.out()), E_FAIL);
+    EXPECT_EQ(TextsOf(prop.get(), tags, E_FAIL), Texts{});
     ASSERT_TRUE(MapiFixture::SetStep("FailGetProps", S_OK));
-    EXPECT_EQ(prop->GetProps(tags.get(), 0, &count, values.out()), S_OK);
+    EXPECT_EQ(TextsOf(prop.get(), tags), Texts{"Second"});
   }
   session.Release();
   Uninit();
@@ -937,8 +884,7 @@ TEST_F(MapiProvider, FixtureIsReadAfreshAtEachCall) {
 
 TEST_F(MapiProvider, ObjectsLiveUntilTheirLastRelease) {
   ASSERT_EQ(MapiFixture::AddProfile(std::string("Alpha"), true), 0);
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
+  ASSERT_NO_FATAL_FAILURE(InitOnce());
 
   Ref<IProfAdmin> admin;
   ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
@@ -972,20 +918,13 @@ TEST_F(MapiProvider, ObjectsLiveUntilTheirLastRelease) {
   EXPECT_EQ(SandboxMapi::LiveObjects(), objects_);
   Uninit();
 
-  EXPECT_TRUE(SandboxMapi::Has("Release ProfAdmin refs=1"));
-  EXPECT_TRUE(SandboxMapi::Has("Release ProfAdmin refs=0"));
-  EXPECT_TRUE(SandboxMapi::Has("Release Table refs=1"));
-  EXPECT_TRUE(SandboxMapi::Has("Release Table refs=0"));
-  EXPECT_TRUE(SandboxMapi::Has("Release Session refs=1"));
-  EXPECT_TRUE(SandboxMapi::Has("Release Session refs=0"));
-  EXPECT_TRUE(SandboxMapi::Has("Release MailUser refs=0"));
-  EXPECT_TRUE(SandboxMapi::Has("Table.QueryInterface iid=IUnknown -> 0"));
-  EXPECT_TRUE(SandboxMapi::Has("Session.QueryInterface iid=IMAPISession -> 0"));
+  ExpectLogHas({"Release ProfAdmin refs=1", "Release ProfAdmin refs=0", "Release Table refs=1", "Release Table refs=0",
+                "Release Session refs=1", "Release Session refs=0", "Release MailUser refs=0",
+                "Table.QueryInterface iid=IUnknown -> 0", "Session.QueryInterface iid=IMAPISession -> 0"});
 }
 
 TEST_F(MapiProvider, ReleasingAReleasedObjectIsCaught) {
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
+  ASSERT_NO_FATAL_FAILURE(InitOnce());
   IProfAdmin* admin = nullptr;
   ASSERT_EQ(M().AdminProfiles(0, &admin), S_OK);
   EXPECT_EQ(admin->Release(), 0u);
@@ -996,8 +935,7 @@ TEST_F(MapiProvider, ReleasingAReleasedObjectIsCaught) {
   EXPECT_EQ(admin->GetProfileTable(0, table.out()), E_UNEXPECTED);
   EXPECT_FALSE(table);
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("Release ProfAdmin on released object"));
-  EXPECT_TRUE(SandboxMapi::Has("ProfAdmin.GetProfileTable on released object"));
+  ExpectLogHas({"Release ProfAdmin on released object", "ProfAdmin.GetProfileTable on released object"});
 }
 
 TEST_F(MapiProvider, FreeBufferFreesLinkedBlocksAndCatchesDoubleFrees) {
@@ -1023,17 +961,14 @@ TEST_F(MapiProvider, ProvidersOwnFreeProwsFreesEveryRow) {
   auto freeProws = Proc<void(WINAPI*)(LPSRowSet)>(GetModuleHandleA("orvl_mapi_provider.dll"), "FreeProws");
   ASSERT_TRUE(freeProws);
   for (const char* name : {"Alpha", "Beta", "Gamma"}) ASSERT_GE(MapiFixture::AddProfile(std::string(name)), 0);
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
-    LPSRowSet rows = nullptr;
-    ASSERT_EQ(table->QueryRows(10, 0, &rows), S_OK);
-    ASSERT_EQ(rows->cRows, 3u);
-    freeProws(rows);
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
+    LPSRowSet raw = nullptr;  // freed by the provider's own FreeProws, not by RowSet
+    ASSERT_EQ(table->QueryRows(10, 0, &raw), S_OK);
+    ASSERT_EQ(raw->cRows, 3u);
+    freeProws(raw);
     EXPECT_EQ(SandboxMapi::LiveBuffers(), buffers_);
   }
   Uninit();
@@ -1042,8 +977,7 @@ TEST_F(MapiProvider, ProvidersOwnFreeProwsFreesEveryRow) {
 }
 
 TEST_F(MapiProvider, UnsupportedMethodsSayNoSupport) {
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
+  ASSERT_NO_FATAL_FAILURE(InitOnce());
   {
     Ref<IProfAdmin> admin;
     ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
@@ -1054,8 +988,7 @@ TEST_F(MapiProvider, UnsupportedMethodsSayNoSupport) {
     EXPECT_EQ(error, nullptr);
   }
   Uninit();
-  EXPECT_TRUE(SandboxMapi::Has("ProfAdmin.DeleteProfile -> 80040102"));
-  EXPECT_TRUE(SandboxMapi::Has("ProfAdmin.GetLastError hr=80040102 -> 0"));
+  ExpectLogHas({"ProfAdmin.DeleteProfile -> 80040102", "ProfAdmin.GetLastError hr=80040102 -> 0"});
 }
 
 // ---- record ----
@@ -1107,21 +1040,14 @@ TEST_F(MapiProvider, LogFileGetsEveryLine) {
 
 TEST_F(MapiProvider, DemoFixtureDescribesThreeProfiles) {
   ASSERT_TRUE(MapiFixture::WriteDemo());
-  ASSERT_EQ(Init(), S_OK);
-  initialized_ = true;
   {
-    Ref<IProfAdmin> admin;
-    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
-    Ref<IMAPITable> table;
-    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
-    RowSet rows;
+    ProfileTable profiles;
+    ASSERT_NO_FATAL_FAILURE(OpenProfiles(profiles));
+    auto& [admin, table, rows] = profiles;
     ASSERT_EQ(table->QueryRows(10, 0, rows.out()), S_OK);
-    ASSERT_EQ(rows->cRows, 3u);
-    EXPECT_EQ(Str(rows->aRow[0].lpProps[0]), "Exchange (Office)");
+    ASSERT_EQ(Column(rows, 0), (Texts{"Exchange (Office)", "Personal Folders", "Broken profile"}));
     EXPECT_EQ(rows->aRow[0].lpProps[1].Value.b, 1);
-    EXPECT_EQ(Str(rows->aRow[1].lpProps[0]), "Personal Folders");
     EXPECT_EQ(rows->aRow[1].lpProps[1].Value.b, 0);
-    EXPECT_EQ(Str(rows->aRow[2].lpProps[0]), "Broken profile");
 
     Ref<IMAPISession> broken;
     char brokenName[] = "Broken profile";
@@ -1143,25 +1069,17 @@ TEST_F(MapiProvider, DemoFixtureDescribesThreeProfiles) {
       ASSERT_EQ(stores->SetColumns(columns.get(), 0), S_OK);
       RowSet storeRows;
       ASSERT_EQ(stores->QueryRows(10, 0, storeRows.out()), S_OK);
-      ASSERT_EQ(storeRows->cRows, 1u);
-      EXPECT_EQ(Str(storeRows->aRow[0].lpProps[0]), e.provider);
+      ASSERT_EQ(Column(storeRows, 0), Texts{e.provider});
       EXPECT_EQ(storeRows->aRow[0].lpProps[1].Value.b, 1);
 
-      Ref<IUnknown> identity;
-      ULONG type = 0;
-      ASSERT_NO_FATAL_FAILURE(OpenIdentity(session.get(), identity, &type));
-      Ref<IMailUser> user;
-      ASSERT_EQ(identity->QueryInterface(kIidIMailUser, user.outVoid()), S_OK);
+      Ref<IMAPIProp> user;
+      ASSERT_NO_FATAL_FAILURE(OpenIdentityAs(session.get(), kIidIMailUser, user));
       Tags tags{PR_DISPLAY_NAME_A, PR_EMAIL_ADDRESS_A, PR_ACCOUNT_A, kPrSmtpAddressA};
-      ULONG count = 0;
-      Buffer<SPropValue> values;
-      EXPECT_EQ(user->GetProps(tags.get(), 0, &count, values.out()), e.props);
-      ASSERT_EQ(count, 4u);
-      EXPECT_EQ(Str(values.get()[0]), "John Doe");
+      const Texts texts = TextsOf(user.get(), tags, e.props);
+      ASSERT_EQ(texts.size(), 4u);
+      EXPECT_EQ(texts[0], "John Doe");
       if (e.props == S_OK) {
-        EXPECT_EQ(Str(values.get()[1]), "/o=Dorvane/ou=Office/cn=Recipients/cn=jdoe");
-        EXPECT_EQ(Str(values.get()[2]), "jdoe");
-        EXPECT_EQ(Str(values.get()[3]), "john.doe@dorvane.example");
+        EXPECT_EQ(texts, (Texts{"John Doe", "/o=Dorvane/ou=Office/cn=Recipients/cn=jdoe", "jdoe", "john.doe@dorvane.example"}));
       }
     }
   }

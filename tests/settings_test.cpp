@@ -9,18 +9,25 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+
 using namespace rig;
 
 namespace {
-
-const char EnglishCaption[] = "Orvella Settings";
 
 struct Report { bool changed; HWND page; };
 
 class SettingsSheet : public MapiCase {
 protected:
     HWND messenger = nullptr;
+    std::unique_ptr<MessageRecorder> recorder;   // what the page reports to the sheet
 
+    void TearDown() override
+    {
+        recorder.reset();
+        MapiCase::TearDown();
+    }
 
     void Start(Language language = Language::English)
     {
@@ -32,9 +39,36 @@ protected:
         sandbox::ResetMessengerStats();
     }
 
+    // Start, then record every report the page makes to the sheet.
+    void StartRecordingReports()
+    {
+        ASSERT_NO_FATAL_FAILURE(Start());
+        recorder = std::make_unique<MessageRecorder>(std::vector<UINT>{PSM_CHANGED, PSM_UNCHANGED});
+    }
+
+    // The reports since the start or the last Clear: changed or not, in this order, each naming `page`.
+    void ExpectReports(HWND page, const std::vector<bool>& changed) const
+    {
+        std::vector<Report> reports = Reports(*recorder);
+        ASSERT_EQ(changed.size(), reports.size()) << Describe(recorder->Messages());
+        for (size_t i = 0; i < reports.size(); ++i) {
+            EXPECT_EQ(changed[i], reports[i].changed) << "report " << i;
+            EXPECT_EQ(page, reports[i].page) << "report " << i;
+        }
+    }
+
+    // A stored logon with a named profile (AutoLogon 0), and a password when given.
+    static void StoreProfileLogon(const std::string& profile, const std::optional<std::string>& password = {})
+    {
+        SetSettingDword("AutoLogon", 0);
+        SetSettingString("Profile", profile);
+        if (password)
+            SetSettingString("Password", *password);
+    }
+
     // Opens the sheet with the menu command and runs body on the driver thread; body closes it.
     void WithSheet(const std::function<void(ModalScript&, HWND sheet, HWND page)>& body,
-                   const char* caption = EnglishCaption)
+                   const char* caption = SettingsCaption)
     {
         WithSettingsSheet(messenger, caption, body);
         EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the menu command reached Messenger";
@@ -74,6 +108,15 @@ protected:
         EXPECT_EQ(enabled, ControlEnabled(page, IDC_TEST_LOGON));
     }
 
+    // No profile listed: automatic logon is the only choice.
+    static void ExpectAutomaticLogonOnly(HWND page)
+    {
+        EXPECT_TRUE(ComboItems(page, IDC_PROFILE_LIST).empty());
+        EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+        EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
+        ExpectProfileControls(page, false);
+    }
+
     static void ExpectStored(DWORD autoLogon, const std::string& profile, const std::string& password)
     {
         RegValue value = ReadSetting("AutoLogon");
@@ -104,8 +147,7 @@ protected:
 TEST_F(SettingsSheet, EmptyStoreSelectsTheDefaultProfileAndOkWritesIt)
 {
     AddProfilesABC();
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_EQ((std::vector<std::string>{"A", "B", "C"}), ComboItems(page, IDC_PROFILE_LIST));
         EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
@@ -114,80 +156,68 @@ TEST_F(SettingsSheet, EmptyStoreSelectsTheDefaultProfileAndOkWritesIt)
         EXPECT_TRUE(ControlEnabled(page, IDC_PROFILE_LOGON));
         ExpectProfileControls(page, false);
         EXPECT_EQ("", ControlText(page, IDC_PASSWORD));
-        std::vector<Report> reports = Reports(recorder);
-        ASSERT_EQ(1u, reports.size()) << Describe(recorder.Messages());
-        EXPECT_TRUE(reports[0].changed);  // "B" differs from the empty stored name
-        EXPECT_EQ(page, reports[0].page);
+        ExpectReports(page, {true});  // "B" differs from the empty stored name
         script.PressSheetButton(sheet, PSBTN_OK);
     });
     ExpectStored(1, "B", "");
 }
 
-TEST_F(SettingsSheet, StoredProfileNamedExactlyIsSelectedAndUnchanged)
+// A stored named-profile logon over profiles A, B (the default) and C: the entry it selects,
+// whether that differs from what was stored, and what Apply (when pressed) writes. Cancel writes
+// nothing.
+struct StoredProfile {
+    const char* profile;
+    const char* password;   // or null: none stored
+    int selected;
+    bool changed;
+    const char* applied;    // the profile Apply writes, or null: Apply is not pressed
+};
+
+class StoredProfileLogon : public SettingsSheet, public testing::WithParamInterface<StoredProfile> {};
+
+TEST_P(StoredProfileLogon, SelectsItsEntry)
 {
+    const StoredProfile& stored = GetParam();
+    const std::string password = stored.password ? stored.password : "";
     AddProfilesABC();
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "C");
-    SetSettingString("Password", "pw");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StoreProfileLogon(stored.profile, stored.password ? std::optional<std::string>(password) : std::nullopt);
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_TRUE(ButtonChecked(page, IDC_PROFILE_LOGON));
-        EXPECT_EQ(2, ComboSelection(page, IDC_PROFILE_LIST));
+        EXPECT_EQ(stored.selected, ComboSelection(page, IDC_PROFILE_LIST));
         ExpectProfileControls(page, true);
-        EXPECT_EQ("pw", ControlText(page, IDC_PASSWORD));
-        std::vector<Report> reports = Reports(recorder);
-        ASSERT_EQ(1u, reports.size()) << Describe(recorder.Messages());
-        EXPECT_FALSE(reports[0].changed);
+        EXPECT_EQ(password, ControlText(page, IDC_PASSWORD));
+        ExpectReports(page, {stored.changed});
+        if (stored.applied) {
+            recorder->Clear();
+            script.PressSheetButton(sheet, PSBTN_APPLYNOW);
+            EXPECT_TRUE(WaitUntil([&] { return ReadSetting("Profile").data == std::string(stored.applied) + '\0'; }));
+            EXPECT_TRUE(WaitUntil([&] { return !Reports(*recorder).empty(); }));
+            std::vector<Report> reports = Reports(*recorder);
+            ASSERT_FALSE(reports.empty());
+            EXPECT_FALSE(reports.back().changed);
+            EXPECT_TRUE(IsWindowVisible(sheet));  // Apply keeps the sheet open
+            EXPECT_EQ(stored.selected, ComboSelection(page, IDC_PROFILE_LIST));
+        }
         script.PressSheetButton(sheet, PSBTN_CANCEL);
     });
+    if (stored.applied) {
+        ExpectStored(0, stored.applied, password);
+    } else {
+        EXPECT_EQ(std::string(stored.profile) + '\0', ReadSetting("Profile").data);
+        EXPECT_EQ(stored.password != nullptr, ReadSetting("Password").present);
+    }
 }
 
-TEST_F(SettingsSheet, StoredProfileInAnotherCaseIsSelectedAndApplyWritesTheListsSpelling)
-{
-    AddProfilesABC();
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "c");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
-    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        EXPECT_EQ(2, ComboSelection(page, IDC_PROFILE_LIST));
-        std::vector<Report> reports = Reports(recorder);
-        ASSERT_EQ(1u, reports.size());
-        EXPECT_TRUE(reports[0].changed);
-        recorder.Clear();
-        script.PressSheetButton(sheet, PSBTN_APPLYNOW);
-        EXPECT_TRUE(WaitUntil([&] { return ReadSetting("Profile").data == std::string("C") + '\0'; }));
-        EXPECT_TRUE(WaitUntil([&] { return !Reports(recorder).empty(); }));
-        reports = Reports(recorder);
-        ASSERT_FALSE(reports.empty());
-        EXPECT_FALSE(reports.back().changed);
-        EXPECT_TRUE(IsWindowVisible(sheet));  // Apply keeps the sheet open
-        EXPECT_EQ(2, ComboSelection(page, IDC_PROFILE_LIST));
-        script.PressSheetButton(sheet, PSBTN_CANCEL);
-    });
-    ExpectStored(0, "C", "");
-}
-
-TEST_F(SettingsSheet, VanishedProfileFallsBackToTheDefault)
-{
-    AddProfilesABC();
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "Gone");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
-    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
-        EXPECT_TRUE(ButtonChecked(page, IDC_PROFILE_LOGON));
-        std::vector<Report> reports = Reports(recorder);
-        ASSERT_EQ(1u, reports.size());
-        EXPECT_TRUE(reports[0].changed);
-        script.PressSheetButton(sheet, PSBTN_CANCEL);
-    });
-    // Cancel writes nothing.
-    EXPECT_EQ(std::string("Gone") + '\0', ReadSetting("Profile").data);
-    EXPECT_FALSE(ReadSetting("Password").present);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Stored, StoredProfileLogon,
+    testing::Values(
+        // Named exactly: selected and unchanged.
+        StoredProfile{"C", "pw", 2, false, nullptr},
+        // In another case: selected, and Apply writes the list's spelling.
+        StoredProfile{"c", nullptr, 2, true, "C"},
+        // A profile that vanished: the default is selected instead.
+        StoredProfile{"Gone", nullptr, 1, true, nullptr}));
 
 TEST_F(SettingsSheet, NoDefaultProfileSelectsTheFirstAndLastMatchWins)
 {
@@ -207,13 +237,10 @@ TEST_F(SettingsSheet, AutoLogonStoredAsAnotherNumberShowsAutomaticAndApplyWrites
     AddProfilesABC();
     SetSettingDword("AutoLogon", 7);
     SetSettingString("Profile", "B");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
-        std::vector<Report> reports = Reports(recorder);
-        ASSERT_EQ(1u, reports.size());
-        EXPECT_TRUE(reports[0].changed);
+        ExpectReports(page, {true});
         script.PressSheetButton(sheet, PSBTN_OK);
     });
     ExpectStored(1, "B", "");
@@ -221,14 +248,10 @@ TEST_F(SettingsSheet, AutoLogonStoredAsAnotherNumberShowsAutomaticAndApplyWrites
 
 TEST_F(SettingsSheet, NoProfilesMeansAutomaticLogonOnly)
 {
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "Old");
+    StoreProfileLogon("Old");
     Start();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        EXPECT_TRUE(ComboItems(page, IDC_PROFILE_LIST).empty());
-        EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
-        EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
-        ExpectProfileControls(page, false);
+        ExpectAutomaticLogonOnly(page);
         script.PressSheetButton(sheet, PSBTN_OK);
     });
     ExpectStored(1, "Old", "");
@@ -260,15 +283,11 @@ class ProfileListFailure : public SettingsSheet, public testing::WithParamInterf
 TEST_P(ProfileListFailure, LeavesAnEmptyListAndReleasesEverything)
 {
     AddProfilesABC();
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "B");
+    StoreProfileLogon("B");
     MapiFixture::SetStep(GetParam(), static_cast<HRESULT>(0x80004005L));
     Start();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        EXPECT_TRUE(ComboItems(page, IDC_PROFILE_LIST).empty());
-        EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
-        EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
-        ExpectProfileControls(page, false);
+        ExpectAutomaticLogonOnly(page);
         script.PressSheetButton(sheet, PSBTN_CANCEL);
     });
     // TearDown checks that every object and buffer was released.
@@ -285,14 +304,11 @@ TEST_F(SettingsSheet, StoredNameFindsItsEntryIgnoringTheCaseOfAsciiLettersOnly)
     MapiFixture::AddProfile(std::string("Alpha"), true);
     MapiFixture::AddProfile(std::string("beta"), false);
     MapiFixture::AddProfile(Ansi("Работа"), false);
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "BETA");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StoreProfileLogon("BETA");
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
-        ASSERT_EQ(1u, Reports(recorder).size());
-        EXPECT_TRUE(Reports(recorder)[0].changed);  // the spelling differs from the stored one
+        ExpectReports(page, {true});  // the spelling differs from the stored one
         script.PressSheetButton(sheet, PSBTN_CANCEL);
     });
 }
@@ -301,41 +317,12 @@ TEST_F(SettingsSheet, CyrillicNameInAnotherCaseFindsNoEntry)
 {
     MapiFixture::AddProfile(std::string("Alpha"), true);
     MapiFixture::AddProfile(Ansi("Работа"), false);
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", Ansi("РАБОТА"));
+    StoreProfileLogon(Ansi("РАБОТА"));
     Start();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_EQ(0, ComboSelection(page, IDC_PROFILE_LIST));  // the default, as for a vanished name
         script.PressSheetButton(sheet, PSBTN_CANCEL);
     });
-}
-
-TEST_F(SettingsSheet, PasswordThatDiffersBySoftHyphenOrCaseIsAChange)
-{
-    AddProfilesABC();
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "A");
-    SetSettingString("Password", "secret");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
-    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        ASSERT_EQ(1u, Reports(recorder).size());
-        EXPECT_FALSE(Reports(recorder)[0].changed);
-        recorder.Clear();
-        SetText(page, IDC_PASSWORD, "sec\xADret");  // a soft hyphen in both 1251 and 1252
-        SetText(page, IDC_PASSWORD, "SECRET");
-        SetText(page, IDC_PASSWORD, "secret");
-        std::vector<Report> reports = Reports(recorder);
-        ASSERT_EQ(3u, reports.size()) << Describe(recorder.Messages());
-        EXPECT_TRUE(reports[0].changed);
-        EXPECT_TRUE(reports[1].changed);
-        EXPECT_FALSE(reports[2].changed);
-        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(sheet, 0x3021)));  // Apply off again
-        SetText(page, IDC_PASSWORD, "sec\xADret");
-        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(sheet, 0x3021)));           // a real change can be applied
-        script.PressSheetButton(sheet, PSBTN_OK);
-    });
-    ExpectStored(0, "A", "sec\xADret");
 }
 
 // ---- What the page reports -------------------------------------------------------------------
@@ -344,59 +331,81 @@ TEST_F(SettingsSheet, RadioClicksSwitchControlsAndReportEachTime)
 {
     AddProfilesABC();
     SetSettingString("Profile", "B");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        ASSERT_EQ(1u, Reports(recorder).size());
-        EXPECT_FALSE(Reports(recorder)[0].changed);
-        recorder.Clear();
+        ExpectReports(page, {false});
+        recorder->Clear();
         ASSERT_TRUE(ClickAndWait(script, page, IDC_PROFILE_LOGON));
         EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_PROFILE_LIST); }));
         ExpectProfileControls(page, true);
-        EXPECT_TRUE(WaitUntil([&] { return Reports(recorder).size() == 1; }));
-        EXPECT_TRUE(Reports(recorder).back().changed);
+        EXPECT_TRUE(WaitUntil([&] { return Reports(*recorder).size() == 1; }));
+        ExpectReports(page, {true});
         ASSERT_TRUE(ClickAndWait(script, page, IDC_AUTO_LOGON));
         EXPECT_TRUE(WaitUntil([&] { return !ControlEnabled(page, IDC_PROFILE_LIST); }));
         ExpectProfileControls(page, false);
-        EXPECT_TRUE(WaitUntil([&] { return Reports(recorder).size() == 2; }));
-        EXPECT_FALSE(Reports(recorder).back().changed);
+        EXPECT_TRUE(WaitUntil([&] { return Reports(*recorder).size() == 2; }));
+        ExpectReports(page, {true, false});
         script.PressSheetButton(sheet, PSBTN_CANCEL);
     });
 }
 
-TEST_F(SettingsSheet, TypingAndChoosingReportAgainstTheLoadedValues)
+// Edits on a page loaded with profile "A" (AutoLogon 0) and a stored password: each reports
+// whether the page now differs from what was loaded. Back at the loaded values Apply is off; a
+// real change turns it on, and OK saves it.
+struct Edit {
+    std::string password;   // typed, unless an entry is chosen
+    int choose;             // the entry chosen, or -1
+    bool changed;           // what the edit reports
+};
+struct EditRun {
+    std::string stored;
+    std::vector<Edit> edits;   // ending back at the loaded values
+    std::string saved;         // typed last, then OK
+};
+
+class EditReports : public SettingsSheet, public testing::WithParamInterface<EditRun> {};
+
+TEST_P(EditReports, AgainstTheLoadedValues)
 {
+    const EditRun& run = GetParam();
     AddProfilesABC();
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "A");
-    SetSettingString("Password", "old");
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StoreProfileLogon("A", run.stored);
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         // Loading set the password box (raising EN_CHANGE) without a report: one from activation.
-        ASSERT_EQ(1u, Reports(recorder).size()) << Describe(recorder.Messages());
-        recorder.Clear();
-        SetText(page, IDC_PASSWORD, "new");
-        SetText(page, IDC_PASSWORD, "old");
-        Choose(page, 2);
-        Choose(page, 0);
-        std::vector<Report> reports = Reports(recorder);
-        ASSERT_EQ(4u, reports.size()) << Describe(recorder.Messages());
-        EXPECT_TRUE(reports[0].changed);
-        EXPECT_FALSE(reports[1].changed);
-        EXPECT_TRUE(reports[2].changed);
-        EXPECT_FALSE(reports[3].changed);
-        script.PressSheetButton(sheet, PSBTN_CANCEL);
+        ExpectReports(page, {false});
+        recorder->Clear();
+        std::vector<bool> expected;
+        for (const Edit& edit : run.edits) {
+            if (edit.choose >= 0)
+                Choose(page, edit.choose);
+            else
+                SetText(page, IDC_PASSWORD, edit.password);
+            expected.push_back(edit.changed);
+        }
+        ExpectReports(page, expected);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(sheet, 0x3021)));  // Apply off again
+        SetText(page, IDC_PASSWORD, run.saved);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(sheet, 0x3021)));   // a real change can be applied
+        script.PressSheetButton(sheet, PSBTN_OK);
     });
+    ExpectStored(0, "A", run.saved);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, EditReports,
+    testing::Values(
+        // Typing and choosing, each compared with the loaded values.
+        EditRun{"old", {{"new", -1, true}, {"old", -1, false}, {"", 2, true}, {"", 0, false}}, "new"},
+        // A password that differs by a soft hyphen (in both 1251 and 1252) or by case is a change.
+        EditRun{"secret", {{"sec\xADret", -1, true}, {"SECRET", -1, true}, {"secret", -1, false}}, "sec\xADret"}));
 
 TEST_F(SettingsSheet, OtherNotificationsAndMessagesAreIgnored)
 {
     AddProfilesABC();
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        recorder.Clear();
+        recorder->Clear();
         HWND edit = GetDlgItem(page, IDC_PASSWORD);
         EXPECT_EQ(0, SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_PASSWORD, EN_SETFOCUS), reinterpret_cast<LPARAM>(edit)));
         EXPECT_EQ(0, SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_PROFILE_LIST, CBN_DROPDOWN), 0));
@@ -407,7 +416,7 @@ TEST_F(SettingsSheet, OtherNotificationsAndMessagesAreIgnored)
         HELPINFO help = {};
         help.cbSize = sizeof(help);
         EXPECT_EQ(0, SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&help)));
-        EXPECT_TRUE(Reports(recorder).empty()) << Describe(recorder.Messages());
+        ExpectReports(page, {});
         EXPECT_TRUE(IsWindowVisible(sheet));
         script.PressSheetButton(sheet, PSBTN_CANCEL);
     });
@@ -426,18 +435,17 @@ TEST_F(SettingsSheet, CloseOnThePageClosesTheSheet)
 TEST_F(SettingsSheet, ApplySavesAndReloadsThenOkKeepsIt)
 {
     AddProfilesABC();
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         ASSERT_TRUE(ClickAndWait(script, page, IDC_PROFILE_LOGON));
         EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_PASSWORD); }));
         Choose(page, 0);
         SetText(page, IDC_PASSWORD, "s3cret");
-        recorder.Clear();
+        recorder->Clear();
         script.PressSheetButton(sheet, PSBTN_APPLYNOW);
         EXPECT_TRUE(WaitUntil([&] { return ReadSetting("Password").present; }));
-        EXPECT_TRUE(WaitUntil([&] { return !Reports(recorder).empty(); }));
-        EXPECT_FALSE(Reports(recorder).back().changed);
+        EXPECT_TRUE(WaitUntil([&] { return !Reports(*recorder).empty(); }));
+        EXPECT_FALSE(Reports(*recorder).back().changed);
         EXPECT_EQ("s3cret", ControlText(page, IDC_PASSWORD));
         EXPECT_TRUE(ButtonChecked(page, IDC_PROFILE_LOGON));
         EXPECT_EQ(0, ComboSelection(page, IDC_PROFILE_LIST));
@@ -474,16 +482,12 @@ TEST_F(SettingsSheet, LongestPasswordAndProfileRoundTrip)
     MapiFixture::AddProfile(std::string("Short"), true);
     MapiFixture::AddProfile(longName, false);
     std::string longPassword(299, 'w');
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", longName);
-    SetSettingString("Password", longPassword);
-    Start();
-    MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
+    StoreProfileLogon(longName, longPassword);
+    StartRecordingReports();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         EXPECT_EQ(longPassword, ControlText(page, IDC_PASSWORD));
         EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
-        ASSERT_EQ(1u, Reports(recorder).size());
-        EXPECT_FALSE(Reports(recorder)[0].changed);
+        ExpectReports(page, {false});
         script.PressSheetButton(sheet, PSBTN_OK);
     });
     ExpectStored(0, longName, longPassword);
@@ -492,8 +496,7 @@ TEST_F(SettingsSheet, LongestPasswordAndProfileRoundTrip)
 TEST_F(SettingsSheet, OverlongTypedPasswordIsSavedAsItsFirst299Characters)
 {
     AddProfilesABC();
-    SetSettingDword("AutoLogon", 0);
-    SetSettingString("Profile", "A");
+    StoreProfileLogon("A");
     Start();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
         SetText(page, IDC_PASSWORD, std::string(300, 'z'));
@@ -548,48 +551,57 @@ TEST_F(SettingsSheet, MapiIsInitialisedForTheSheetAndUninitialisedOnce)
     EXPECT_TRUE(SandboxMapi::Has("Table.SetColumns tags=3001001e,3d04000b flags=2 -> 0"));
 }
 
-TEST_F(SettingsSheet, InitialisationRetriesWithoutNoCoinit)
+// How the sheet initialises MAPI when MAPIInitialize refuses: with MAPI_NO_COINIT first, then
+// without it, last with no structure at all; it uninitialises once whatever happened.
+struct InitRefusal {
+    std::optional<HRESULT> noCoinit, plain, null;   // what each kind of call answers (none: S_OK)
+    bool profiles;                                  // the fixture lists profiles A, B, C
+    std::vector<std::string> firstCalls;            // how the record starts
+    int initialisations;                            // MAPIInitialize calls in all, or -1: not counted
+    int listed;                                     // profiles listed, or -1: not looked at
+};
+
+class InitialisationRefused : public SettingsSheet, public testing::WithParamInterface<InitRefusal> {};
+
+TEST_P(InitialisationRefused, TriesTheNextKindOfCallAndUninitialisesOnce)
 {
-    AddProfilesABC();
-    MapiFixture::SetInit(static_cast<HRESULT>(0x80040106L));
+    const InitRefusal& refusal = GetParam();
+    if (refusal.profiles)
+        AddProfilesABC();
+    MapiFixture::SetInit(refusal.noCoinit, refusal.plain, refusal.null);
     Start();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        EXPECT_EQ(3u, ComboItems(page, IDC_PROFILE_LIST).size());
+        if (refusal.listed >= 0) {
+            EXPECT_EQ(static_cast<size_t>(refusal.listed), ComboItems(page, IDC_PROFILE_LIST).size());
+        }
         script.PressSheetButton(sheet, PSBTN_CANCEL);
     });
     std::vector<std::string> lines = SandboxMapi::Lines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("MAPIInitialize flags=9 -> 80040106", lines[0]);
-    EXPECT_EQ("MAPIInitialize flags=1 -> 0", lines[1]);
-    EXPECT_EQ(2, SandboxMapi::CallCount("MAPIInitialize"));
+    ASSERT_GE(lines.size(), refusal.firstCalls.size());
+    EXPECT_EQ(refusal.firstCalls, std::vector<std::string>(lines.begin(), lines.begin() + refusal.firstCalls.size()));
+    if (refusal.initialisations >= 0) {
+        EXPECT_EQ(refusal.initialisations, SandboxMapi::CallCount("MAPIInitialize"));
+    }
     EXPECT_EQ(1, SandboxMapi::CallCount("MAPIUninitialize"));
 }
 
-TEST_F(SettingsSheet, InitialisationFailingEverywhereStillShowsTheSheet)
-{
-    AddProfilesABC();
-    MapiFixture::SetInit(static_cast<HRESULT>(0x80040106L), static_cast<HRESULT>(0x80004005L),
-                         static_cast<HRESULT>(0x80004005L));
-    Start();
-    WithSheet([&](ModalScript& script, HWND sheet, HWND) { script.PressSheetButton(sheet, PSBTN_CANCEL); });
-    std::vector<std::string> lines = SandboxMapi::Lines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ("MAPIInitialize flags=9 -> 80040106", lines[0]);
-    EXPECT_EQ("MAPIInitialize flags=1 -> 80004005", lines[1]);
-    EXPECT_EQ("MAPIInitialize null -> 80004005", lines[2]);
-    EXPECT_EQ(1, SandboxMapi::CallCount("MAPIUninitialize"));
-}
+const HRESULT UnknownFlags = static_cast<HRESULT>(0x80040106L);
+const HRESULT Failure = static_cast<HRESULT>(0x80004005L);
 
-TEST_F(SettingsSheet, OtherInitialisationFailureGoesStraightToTheLastAttempt)
-{
-    MapiFixture::SetInit(static_cast<HRESULT>(0x80004005L));
-    Start();
-    WithSheet([&](ModalScript& script, HWND sheet, HWND) { script.PressSheetButton(sheet, PSBTN_CANCEL); });
-    std::vector<std::string> lines = SandboxMapi::Lines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("MAPIInitialize flags=9 -> 80004005", lines[0]);
-    EXPECT_EQ("MAPIInitialize null -> 0", lines[1]);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Init, InitialisationRefused,
+    testing::Values(
+        // Unknown flags: again without MAPI_NO_COINIT.
+        InitRefusal{UnknownFlags, std::nullopt, std::nullopt, true,
+                    {"MAPIInitialize flags=9 -> 80040106", "MAPIInitialize flags=1 -> 0"}, 2, 3},
+        // Failing everywhere: the sheet still shows.
+        InitRefusal{UnknownFlags, Failure, Failure, true,
+                    {"MAPIInitialize flags=9 -> 80040106", "MAPIInitialize flags=1 -> 80004005",
+                     "MAPIInitialize null -> 80004005"},
+                    -1, -1},
+        // Any other failure goes straight to the last attempt.
+        InitRefusal{Failure, std::nullopt, std::nullopt, false,
+                    {"MAPIInitialize flags=9 -> 80004005", "MAPIInitialize null -> 0"}, -1, -1}));
 
 TEST_F(SettingsSheet, SecondOpeningReusesThePageAndBracketsMapiAgain)
 {

@@ -12,8 +12,6 @@ using namespace rig;
 
 namespace {
 
-const char Caption[] = "Test logon to Microsoft Exchange Server";
-
 const char ExchangeHeader[] = "We are successfully logged to Microsoft Exchange account.\r\n\r\n";
 const char NotExchangeHeader[] =
     "We are successfully logged, but it is not Microsoft Exchange server. Please, check information below.\r\n\r\n";
@@ -25,8 +23,7 @@ const char NoStoreText[] =
 std::string Block(const std::string& service, const std::string& account, const std::string& user,
                   const std::string& email, const std::string& smtp)
 {
-    return "Service: " + service + "\r\n\r\n   Account: " + account + "\r\n   User name: " + user +
-           "\r\n   E-mail: " + email + "\r\n   SMTP e-mail: " + smtp;
+    return ReportBlock({"Service", "Account", "User name", "E-mail", "SMTP e-mail"}, service, account, user, email, smtp);
 }
 
 struct Outcome {
@@ -65,7 +62,7 @@ protected:
         EXPECT_TRUE(InjectAsHost());
         SandboxMapi::ResetLog();
         MessageRecorder recorder({PSM_CHANGED, PSM_UNCHANGED});
-        WithSettingsSheet(messenger, "Orvella Settings", [&](ModalScript& script, HWND sheet, HWND page) {
+        WithSettingsSheet(messenger, SettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
             outcome.page = page;
             outcome.sheet = sheet;
             script.Click(page, IDC_PROFILE_LOGON);
@@ -78,7 +75,7 @@ protected:
                          reinterpret_cast<LPARAM>(password.c_str()));
             recorder.Clear();
             script.Click(page, IDC_TEST_LOGON);
-            HWND box = script.WaitForWindow("#32770", Caption);
+            HWND box = script.WaitForWindow("#32770", TestLogonCaption);
             if (box) {
                 outcome.shown = true;
                 outcome.caption = WindowText(box);
@@ -125,7 +122,7 @@ TEST_F(TestLogon, FailedLogonShowsItsCodeWithTheErrorIcon)
     MapiFixture::SetLogonResult(work, static_cast<HRESULT>(0x80040111L));
     Outcome outcome = Press(0, "pw");
     ASSERT_TRUE(outcome.shown);
-    EXPECT_EQ(Caption, outcome.caption);
+    EXPECT_EQ(TestLogonCaption, outcome.caption);
     EXPECT_EQ("Logon error. Error code is 80040111.\r\n\r\nNote, that Outlook 2000/XP or later should be set as "
               "default mailer to provide MAPI service for addin.",
               outcome.text);

@@ -18,30 +18,27 @@ struct SandboxMapi {
 
   // True once the provider is in the process and every recorder export was found.
   static bool Load() {
-    Api& a = api();
     HMODULE module = GetModuleHandleA(kModule);
     if (!module) return false;
-    a.readLog = reinterpret_cast<ReadLogFn>(reinterpret_cast<void*>(GetProcAddress(module, "SandboxMapi_ReadLog")));
-    a.resetLog = reinterpret_cast<VoidFn>(reinterpret_cast<void*>(GetProcAddress(module, "SandboxMapi_ResetLog")));
-    a.liveObjects = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(module, "SandboxMapi_LiveObjects")));
-    a.liveBuffers = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(module, "SandboxMapi_LiveBuffers")));
-    a.misuses = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(module, "SandboxMapi_Misuses")));
-    a.initCount = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(module, "SandboxMapi_InitCount")));
-    a.callCount = reinterpret_cast<CallCountFn>(reinterpret_cast<void*>(GetProcAddress(module, "SandboxMapi_CallCount")));
-    return a.readLog && a.resetLog && a.liveObjects && a.liveBuffers && a.misuses && a.initCount && a.callCount;
+    bool all = true;
+    for (int i = 0; i < kExportCount; ++i) {
+      exports()[i] = reinterpret_cast<void*>(GetProcAddress(module, kExportNames[i]));
+      all = all && exports()[i];
+    }
+    return all;
   }
 
-  static bool Loaded() { return api().readLog != nullptr; }
+  static bool Loaded() { return Export<ReadLogFn>(kReadLog) != nullptr; }
 
   // The whole record: one line per call, each ending in "\n".
   static std::string Log() {
-    Api& a = api();
-    if (!a.readLog) return std::string();
+    const ReadLogFn readLog = Export<ReadLogFn>(kReadLog);
+    if (!readLog) return std::string();
     // The log may grow between the size query and the copy: a few tries, then what fits.
     for (int attempt = 0; attempt < 4; ++attempt) {
-      const int size = a.readLog(nullptr, 0);
+      const int size = readLog(nullptr, 0);
       std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
-      const int full = a.readLog(buffer.data(), static_cast<int>(buffer.size()));
+      const int full = readLog(buffer.data(), static_cast<int>(buffer.size()));
       if (full <= size || attempt == 3) return std::string(buffer.data());
     }
     return std::string();
@@ -68,31 +65,39 @@ struct SandboxMapi {
   }
 
   static void ResetLog() {
-    if (api().resetLog) api().resetLog();
+    if (VoidFn reset = Export<VoidFn>(kResetLog)) reset();
   }
   // Provider objects not yet fully released, or -1 before Load().
-  static int LiveObjects() { return api().liveObjects ? api().liveObjects() : -1; }
+  static int LiveObjects() { return Count(kLiveObjects); }
   // MAPIAllocateBuffer / MAPIAllocateMore blocks not yet freed, or -1 before Load().
-  static int LiveBuffers() { return api().liveBuffers ? api().liveBuffers() : -1; }
+  static int LiveBuffers() { return Count(kLiveBuffers); }
   // Caller faults seen: bad or double MAPIFreeBuffer, calls on released objects, over-release.
-  static int Misuses() { return api().misuses ? api().misuses() : -1; }
+  static int Misuses() { return Count(kMisuses); }
   // Successful MAPIInitialize calls not yet matched by MAPIUninitialize.
-  static int InitCount() { return api().initCount ? api().initCount() : -1; }
+  static int InitCount() { return Count(kInitCount); }
   // Lines of the current record whose first word is `name`, e.g. "Table.QueryRows".
-  static int CallCount(const char* name) { return api().callCount ? api().callCount(name) : -1; }
+  static int CallCount(const char* name) {
+    const CallCountFn callCount = Export<CallCountFn>(kCallCount);
+    return callCount ? callCount(name) : -1;
+  }
 
  private:
-  struct Api {
-    ReadLogFn readLog = nullptr;
-    VoidFn resetLog = nullptr;
-    CountFn liveObjects = nullptr;
-    CountFn liveBuffers = nullptr;
-    CountFn misuses = nullptr;
-    CountFn initCount = nullptr;
-    CallCountFn callCount = nullptr;
-  };
-  static Api& api() {
-    static Api a;
-    return a;
+  enum ExportIndex { kReadLog, kResetLog, kLiveObjects, kLiveBuffers, kMisuses, kInitCount, kCallCount, kExportCount };
+  static constexpr const char* kExportNames[kExportCount] = {
+      "SandboxMapi_ReadLog",  "SandboxMapi_ResetLog", "SandboxMapi_LiveObjects", "SandboxMapi_LiveBuffers",
+      "SandboxMapi_Misuses", "SandboxMapi_InitCount", "SandboxMapi_CallCount"};
+
+  // Filled by Load(); null before.
+  static void** exports() {
+    static void* found[kExportCount] = {};
+    return found;
+  }
+  template <class F>
+  static F Export(ExportIndex index) {
+    return reinterpret_cast<F>(exports()[index]);
+  }
+  static int Count(ExportIndex index) {
+    const CountFn count = Export<CountFn>(index);
+    return count ? count() : -1;
   }
 };

@@ -181,7 +181,7 @@ HRESULT ObjectBase::QueryFrom(REFIID riid, void** ppv, IUnknown* self, const IID
 // ---- Table ----
 
 Table::Table(Kind kind, std::vector<Row> rows, std::vector<ULONG> columns)
-    : ObjectBase("Table"), kind_(kind), rows_(std::move(rows)), columns_(std::move(columns)) {
+    : Object("Table"), kind_(kind), rows_(std::move(rows)), columns_(std::move(columns)) {
   for (size_t i = 0; i < rows_.size(); ++i) view_.push_back(i);
 }
 
@@ -189,21 +189,12 @@ STDMETHODIMP Table::QueryInterface(REFIID riid, LPVOID* ppv) {
   static const IID* const iids[] = {&kIidIUnknown, &kIidIMAPITable};
   return QueryFrom(riid, ppv, this, iids, 2);
 }
-STDMETHODIMP_(ULONG) Table::AddRef() { return AddRefImpl(); }
-STDMETHODIMP_(ULONG) Table::Release() {
-  bool last = false;
-  ULONG refs = ReleaseImpl(&last);
-  if (last) {
-    std::vector<Row>().swap(rows_);
-    std::vector<size_t>().swap(view_);
-    std::vector<ULONG>().swap(columns_);
-  }
-  return refs;
+void Table::FreeContents() {
+  std::vector<Row>().swap(rows_);
+  std::vector<size_t>().swap(view_);
+  std::vector<ULONG>().swap(columns_);
 }
 
-STDMETHODIMP Table::GetLastError(HRESULT hResult, ULONG, LPMAPIERROR* lppMAPIError) {
-  return LastError(hResult, lppMAPIError);
-}
 STDMETHODIMP Table::Advise(ULONG, LPMAPIADVISESINK, ULONG*) { return NoSupport("Advise"); }
 STDMETHODIMP Table::Unadvise(ULONG) { return NoSupport("Unadvise"); }
 STDMETHODIMP Table::GetStatus(ULONG*, ULONG*) { return NoSupport("GetStatus"); }
@@ -367,20 +358,11 @@ STDMETHODIMP Table::SetCollapseState(ULONG, ULONG, LPBYTE, BOOKMARK*) { return N
 
 // ---- ProfAdmin ----
 
-ProfAdmin::ProfAdmin() : ObjectBase("ProfAdmin") {}
+ProfAdmin::ProfAdmin() : Object("ProfAdmin") {}
 
 STDMETHODIMP ProfAdmin::QueryInterface(REFIID riid, LPVOID* ppv) {
   static const IID* const iids[] = {&kIidIUnknown, &kIidIProfAdmin};
   return QueryFrom(riid, ppv, this, iids, 2);
-}
-STDMETHODIMP_(ULONG) ProfAdmin::AddRef() { return AddRefImpl(); }
-STDMETHODIMP_(ULONG) ProfAdmin::Release() {
-  bool last = false;
-  return ReleaseImpl(&last);
-}
-
-STDMETHODIMP ProfAdmin::GetLastError(HRESULT hResult, ULONG, LPMAPIERROR* lppMAPIError) {
-  return LastError(hResult, lppMAPIError);
 }
 
 STDMETHODIMP ProfAdmin::GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
@@ -411,23 +393,13 @@ STDMETHODIMP ProfAdmin::AdminServices(LPTSTR, LPTSTR, ULONG_PTR, ULONG, LPSERVIC
 
 // ---- Session ----
 
-Session::Session(std::string profileKey) : ObjectBase("Session"), profileKey_(std::move(profileKey)) {}
+Session::Session(std::string profileKey) : Object("Session"), profileKey_(std::move(profileKey)) {}
 
 STDMETHODIMP Session::QueryInterface(REFIID riid, LPVOID* ppv) {
   static const IID* const iids[] = {&kIidIUnknown, &kIidIMAPISession};
   return QueryFrom(riid, ppv, this, iids, 2);
 }
-STDMETHODIMP_(ULONG) Session::AddRef() { return AddRefImpl(); }
-STDMETHODIMP_(ULONG) Session::Release() {
-  bool last = false;
-  ULONG refs = ReleaseImpl(&last);
-  if (last) std::string().swap(profileKey_);
-  return refs;
-}
-
-STDMETHODIMP Session::GetLastError(HRESULT hResult, ULONG, LPMAPIERROR* lppMAPIError) {
-  return LastError(hResult, lppMAPIError);
-}
+void Session::FreeContents() { std::string().swap(profileKey_); }
 
 STDMETHODIMP Session::GetMsgStoresTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
   SBX_ALIVE("GetMsgStoresTable");
@@ -527,7 +499,7 @@ STDMETHODIMP Session::PrepareForm(LPCIID, LPMESSAGE, ULONG*) { return NoSupport(
 
 // ---- MailUser ----
 
-MailUser::MailUser(std::string profileKey) : ObjectBase("MailUser"), profileKey_(std::move(profileKey)) {}
+MailUser::MailUser(std::string profileKey) : Object("MailUser"), profileKey_(std::move(profileKey)) {}
 
 bool MailUser::IsMailUser() const { return fx::Dword(profileKey_, "IdentityNotMailUser").value_or(0) == 0; }
 
@@ -542,17 +514,7 @@ STDMETHODIMP MailUser::QueryInterface(REFIID riid, LPVOID* ppv) {
   static const IID* const all[] = {&kIidIUnknown, &kIidIMAPIProp, &kIidIMailUser};
   return QueryFrom(riid, ppv, this, all, IsMailUser() ? 3 : 2);
 }
-STDMETHODIMP_(ULONG) MailUser::AddRef() { return AddRefImpl(); }
-STDMETHODIMP_(ULONG) MailUser::Release() {
-  bool last = false;
-  ULONG refs = ReleaseImpl(&last);
-  if (last) std::string().swap(profileKey_);
-  return refs;
-}
-
-STDMETHODIMP MailUser::GetLastError(HRESULT hResult, ULONG, LPMAPIERROR* lppMAPIError) {
-  return LastError(hResult, lppMAPIError);
-}
+void MailUser::FreeContents() { std::string().swap(profileKey_); }
 STDMETHODIMP MailUser::SaveChanges(ULONG) { return NoSupport("SaveChanges"); }
 
 STDMETHODIMP MailUser::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,

@@ -40,16 +40,33 @@ class ObjectBase {
   bool released_ = false;
 };
 
-class Table final : public IMAPITable, private ObjectBase {
+// What every object answers alike: reference counts and GetLastError. FreeContents runs at the
+// last Release; the shell stays (see above).
+template <class Interface>
+class Object : public Interface, protected ObjectBase {
+ public:
+  STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+  STDMETHODIMP_(ULONG) Release() override {
+    bool last = false;
+    const ULONG refs = ReleaseImpl(&last);
+    if (last) FreeContents();
+    return refs;
+  }
+  STDMETHODIMP GetLastError(HRESULT hResult, ULONG, LPMAPIERROR* lppMAPIError) override {
+    return LastError(hResult, lppMAPIError);
+  }
+
+ protected:
+  explicit Object(const char* kind) : ObjectBase(kind) {}
+  virtual void FreeContents() {}
+};
+
+class Table final : public Object<IMAPITable> {
  public:
   enum class Kind { Profiles, Stores };
   Table(Kind kind, std::vector<Row> rows, std::vector<ULONG> columns);
 
   STDMETHODIMP QueryInterface(REFIID riid, LPVOID* ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-
-  STDMETHODIMP GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override;
   STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG*) override;
   STDMETHODIMP Unadvise(ULONG) override;
   STDMETHODIMP GetStatus(ULONG*, ULONG*) override;
@@ -74,6 +91,7 @@ class Table final : public IMAPITable, private ObjectBase {
   STDMETHODIMP SetCollapseState(ULONG, ULONG, LPBYTE, BOOKMARK*) override;
 
  private:
+  void FreeContents() override;
   HRESULT AllocateRows(size_t first, size_t count, LPSRowSet* out) const;
 
   Kind kind_;
@@ -83,15 +101,11 @@ class Table final : public IMAPITable, private ObjectBase {
   size_t position_ = 0;       // index into view_
 };
 
-class ProfAdmin final : public IProfAdmin, private ObjectBase {
+class ProfAdmin final : public Object<IProfAdmin> {
  public:
   ProfAdmin();
 
   STDMETHODIMP QueryInterface(REFIID riid, LPVOID* ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-
-  STDMETHODIMP GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override;
   STDMETHODIMP GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) override;
   STDMETHODIMP CreateProfile(LPTSTR, LPTSTR, ULONG_PTR, ULONG) override;
   STDMETHODIMP DeleteProfile(LPTSTR, ULONG) override;
@@ -102,15 +116,11 @@ class ProfAdmin final : public IProfAdmin, private ObjectBase {
   STDMETHODIMP AdminServices(LPTSTR, LPTSTR, ULONG_PTR, ULONG, LPSERVICEADMIN*) override;
 };
 
-class Session final : public IMAPISession, private ObjectBase {
+class Session final : public Object<IMAPISession> {
  public:
   explicit Session(std::string profileKey);
 
   STDMETHODIMP QueryInterface(REFIID riid, LPVOID* ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-
-  STDMETHODIMP GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override;
   STDMETHODIMP GetMsgStoresTable(ULONG ulFlags, LPMAPITABLE* lppTable) override;
   STDMETHODIMP OpenMsgStore(ULONG_PTR, ULONG, LPENTRYID, LPCIID, ULONG, LPMDB*) override;
   STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override;
@@ -133,19 +143,17 @@ class Session final : public IMAPISession, private ObjectBase {
   STDMETHODIMP PrepareForm(LPCIID, LPMESSAGE, ULONG*) override;
 
  private:
+  void FreeContents() override;
+
   std::string profileKey_;  // "Profiles\\001"
   bool loggedOff_ = false;
 };
 
-class MailUser final : public IMailUser, private ObjectBase {
+class MailUser final : public Object<IMailUser> {
  public:
   explicit MailUser(std::string profileKey);
 
   STDMETHODIMP QueryInterface(REFIID riid, LPVOID* ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-
-  STDMETHODIMP GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override;
   STDMETHODIMP SaveChanges(ULONG) override;
   STDMETHODIMP GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
                         LPSPropValue* lppPropArray) override;
@@ -163,6 +171,8 @@ class MailUser final : public IMailUser, private ObjectBase {
   bool IsMailUser() const;
 
  private:
+  void FreeContents() override;
+
   std::string profileKey_;
 };
 

@@ -8,15 +8,6 @@
 
 namespace sbx {
 
-#define SBX_OLEGUID(l) {l, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}
-const IID kIidIUnknown = SBX_OLEGUID(0x00000000);
-const IID kIidIMAPIProp = SBX_OLEGUID(0x00020303);
-const IID kIidIMailUser = SBX_OLEGUID(0x0002030A);
-const IID kIidIMAPITable = SBX_OLEGUID(0x00020301);
-const IID kIidIMAPISession = SBX_OLEGUID(0x00020300);
-const IID kIidIProfAdmin = SBX_OLEGUID(0x0002031C);
-#undef SBX_OLEGUID
-
 const Prop* FindProp(const Row& row, ULONG tag) {
   for (const Prop& prop : row)
     if (PROP_ID(prop.tag) == PROP_ID(tag)) return &prop;

@@ -7,13 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace sbx {
+#include "mapi_ids.h"
 
-// Tags that mingw-w64's headers leave out.
-constexpr ULONG kPrSmtpAddressA = PROP_TAG(PT_STRING8, 0x39FE);
-constexpr ULONG kMapiNoCoinit = 0x00000008;
-constexpr HRESULT kMapiEEndOfSession = static_cast<HRESULT>(0x80040200L);
-constexpr HRESULT kMapiENotInitialized = static_cast<HRESULT>(0x80040605L);
+namespace sbx {
 
 struct Prop {
   ULONG tag = 0;
@@ -38,12 +34,5 @@ std::string TagList(const ULONG* tags, ULONG count);
 
 // IUnknown, IMailUser, ... or the GUID in braces.
 std::string IidName(REFIID iid);
-
-extern const IID kIidIUnknown;
-extern const IID kIidIMAPIProp;
-extern const IID kIidIMailUser;
-extern const IID kIidIMAPITable;
-extern const IID kIidIMAPISession;
-extern const IID kIidIProfAdmin;
 
 }  // namespace sbx
