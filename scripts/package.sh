@@ -7,6 +7,8 @@
 #   ORVL_SIGN_PKCS12         PKCS#12 file (.p12/.pfx) with the certificate and key to sign the DLL
 #   ORVL_SIGN_PASSWORD       its password; both or neither (then the package is unsigned)
 #   ORVL_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server for the signature (optional)
+#   ORVL_SIGN_CA_FILE        certificates (PEM) to verify the signature against (default: those
+#                            in the PKCS#12 file)
 #   SOURCE_DATE_EPOCH        the time stamp of every file (default: the commit's time)
 # The same commit gives the same bytes wherever and whenever it is built (signed packages
 # excepted: a signature carries the time it was made). Exits non-zero if anything fails; dist/
@@ -20,7 +22,7 @@ allow_dirty=0
 for arg in "$@"; do
   case $arg in
     --allow-dirty) allow_dirty=1 ;;
-    -h|--help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
     *) say "unknown argument $arg (see --help)"; exit 2 ;;
   esac
 done
@@ -32,6 +34,7 @@ umask 022
 need() { command -v "$1" >/dev/null 2>&1 || fail "$1 is missing${2:+ ($2)}; scripts/setup.sh installs it"; }
 need git; need cmake; need python3; need sha256sum
 need chmcmd "Debian package fp-utils"; need i686-w64-mingw32-g++-posix "Debian package g++-mingw-w64-i686-posix"
+need i686-w64-mingw32-objdump "Debian package binutils-mingw-w64-i686"
 
 git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1 || fail "$root is not a git work tree"
 commit=$(git -C "$root" rev-parse HEAD) || fail "the tree has no commit"
@@ -129,6 +132,17 @@ else
   signature="NOT signed"
   say "no certificate given (ORVL_SIGN_PKCS12, ORVL_SIGN_PASSWORD): OrvlHook.dll is NOT signed"
 fi
+
+# ---- The binary's promises (docs/binary.md), checked on the DLL that ships ---------------------
+audit=(--forbid "$root" --forbid "$work")
+if [ $sign = 1 ]; then
+  ca_file=${ORVL_SIGN_CA_FILE:-$work/signer-certificates.pem}
+  [ -n "${ORVL_SIGN_CA_FILE:-}" ] || pkcs12_out -nokeys >"$ca_file" || fail "cannot read the certificates of $ORVL_SIGN_PKCS12"
+  audit+=(--require-signature --ca-file "$ca_file")
+fi
+python3 "$root/scripts/audit-dll.py" "${audit[@]}" "$stage/OrvlHook.dll" >"$work/audit.log" 2>&1 \
+  || { sed 's/^/package:   /' "$work/audit.log" >&2; fail "OrvlHook.dll fails the binary audit (above)"; }
+say "OrvlHook.dll passes the binary audit ($(grep -c '^PASS' "$work/audit.log") rules)"
 
 # ---- What the package says about itself ----------------------------------------------------------
 built_from="commit $commit"

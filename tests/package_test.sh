@@ -10,7 +10,7 @@
 #     time and no scratch path.
 #  4. Signed with a throwaway certificate (as a dirty tree, --allow-dirty): the signature verifies
 #     against that certificate and not against another, and is all that differs from the unsigned
-#     DLL.
+#     DLL. Both package DLLs, unsigned and signed, pass scripts/audit-dll.py.
 #  5. The signed DLL injected into the Messenger stand-in by the host stand-in: the handshake is
 #     answered and Messenger's menu bar gets the "Orvella" popup.
 set -euo pipefail
@@ -150,6 +150,12 @@ EOF
 if grep -a -l -F -e "$scratch" -e "$source_dir" -e "$build" "$scratch/unpacked-a"/*; then fail "a build path is inside the package"; fi
 grep -q "Built from commit $commit\." "$scratch/unpacked-a/README.txt" || fail "README.txt does not name the commit"
 grep -q "NOT signed" "$scratch/unpacked-a/README.txt" || fail "README.txt of an unsigned package does not say so"
+# The binary audit, run here again on what was unpacked (package.sh ran it before zipping).
+grep -q "passes the binary audit" "$scratch/a.log.err" || fail "package.sh did not audit the DLL"
+audit() { python3 "$source_dir/scripts/audit-dll.py" --forbid "$scratch" --forbid "$source_dir" --forbid "$build" "$@"; }
+audit "$scratch/unpacked-a/OrvlHook.dll" >"$scratch/audit-a.log" \
+  || { cat "$scratch/audit-a.log"; fail "the package's DLL fails the binary audit"; }
+say "unsigned package DLL: $(tail -n 1 "$scratch/audit-a.log")"
 
 # ---- 4. Signed, from a tree with a local change ----------------------------------------------------
 echo "local note" >"$tree_a/NOTES.local"
@@ -170,6 +176,14 @@ timeout 60 osslsigncode verify -in "$scratch/unpacked-a/OrvlHook.dll" -CAfile "$
 timeout 60 osslsigncode remove-signature -in "$signed" -out "$scratch/stripped.dll" >/dev/null 2>&1 \
   || fail "osslsigncode cannot remove the signature"
 cmp "$scratch/stripped.dll" "$scratch/unpacked-a/OrvlHook.dll" || fail "the signed DLL differs from the unsigned one in more than its signature"
+grep -q "passes the binary audit" "$scratch/signed.log.err" || fail "package.sh did not audit the signed DLL"
+audit --require-signature --ca-file "$certs/signer.pem" "$signed" >"$scratch/audit-s.log" \
+  || { cat "$scratch/audit-s.log"; fail "the signed package's DLL fails the binary audit"; }
+say "signed package DLL: $(tail -n 1 "$scratch/audit-s.log")"
+if audit --require-signature --ca-file "$certs/stranger.pem" "$signed" >"$scratch/audit-stranger.log"; then
+  fail "the audit accepts the signature against a certificate that did not make it"
+fi
+grep -q "^FAIL signature" "$scratch/audit-stranger.log" || { cat "$scratch/audit-stranger.log"; fail "the audit did not name the signature"; }
 say "signed: verifies against its certificate only; without the signature it is the unsigned DLL"
 
 # ---- 5. The signed DLL in Messenger ------------------------------------------------------------------
