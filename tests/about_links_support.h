@@ -1,13 +1,16 @@
-// Shared by links_test.cpp and about_test.cpp: patched copies of OrvlHook.dll (other strings,
-// another or no version block), the host's handshake for such a copy, and watching the module's
-// calls to the system by replacing entries of its import table.
+// Shared by links_test.cpp, about_test.cpp and endurance_test.cpp: patched copies of OrvlHook.dll
+// (other strings, another or no version block), the host's handshake for such a copy, Messenger
+// with the module or a copy injected, watching the module's calls to the system by replacing
+// entries of its import table, and reading what the browser stand-in was given.
 #ifndef ORVL_TESTS_ABOUT_LINKS_SUPPORT_H
 #define ORVL_TESTS_ABOUT_LINKS_SUPPORT_H
 
 #include "tests/rig/rig.h"
 #include "sandbox/browser/browser_log.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -310,6 +313,44 @@ inline bool InjectCopy(HMODULE module)
     return signalled;
 }
 
+// ---- The About dialog's captions ------------------------------------------------------------------
+
+const char EnglishAboutCaption[] = "About Orvella Add-in for Windows Messenger...";
+const char RussianAboutCaption[] = "О плагине Orvella для Windows Messenger...";
+
+// ---- Messenger with a module ---------------------------------------------------------------------
+
+// What a case watches in the module's import table once the module is in (see below).
+using ImportWatch = std::function<bool(HMODULE)>;
+
+// Messenger with the module that `load` loads, injected by `inject`, then watched.
+inline HWND MessengerWith(const std::function<HMODULE()>& load, const std::function<bool(HMODULE)>& inject,
+                          const ImportWatch& watch)
+{
+    rig::DeleteSettingsKey();
+    HWND messenger = rig::CreateMessenger();
+    HMODULE module = load();
+    EXPECT_NE(nullptr, module) << "the module did not load, error " << GetLastError();
+    EXPECT_TRUE(inject(module));
+    EXPECT_TRUE(module && watch(module));
+    rig::Pump(20);
+    return messenger;
+}
+
+// Messenger with the shipped module injected as the host does it.
+inline HWND InjectedMessenger(rig::Language language, const ImportWatch& watch)
+{
+    return MessengerWith([&] { return rig::LoadModule(language); }, [](HMODULE) { return rig::InjectAsHost(); },
+                         watch);
+}
+
+// Messenger with a patched copy injected instead.
+inline HWND MessengerWithCopy(const std::string& copy, bool russian, const ImportWatch& watch)
+{
+    return MessengerWith([&] { return LoadCopy(copy, russian); },
+                         [](HMODULE module) { return module && InjectCopy(module); }, watch);
+}
+
 // ---- Watching the module's calls ----------------------------------------------------------------
 
 // Points the module's import of `function` from `dll` at `replacement`; returns the previous
@@ -433,6 +474,19 @@ inline bool WaitForBrowserLines(const std::string& log, size_t count, DWORD time
 {
     return rig::WaitUntil([&] { return sandbox_browser::ReadLog(log).size() >= count; }, timeoutMs);
 }
+
+// Value-parameterised cases that read what the browser stand-in was given: each starts with a
+// fresh log.
+template <typename Row>
+class BrowserCase : public testing::TestWithParam<Row> {
+protected:
+    void SetUp() override
+    {
+        log = sandbox_browser::UseFreshLog();
+        ASSERT_FALSE(log.empty());
+    }
+    std::string log;
+};
 
 // Lets messages (and a modal loop) run for a while.
 inline void Linger(DWORD milliseconds)

@@ -15,8 +15,6 @@ using sandbox_browser::ReadLog;
 
 namespace {
 
-const char EnglishCaption[] = "About Orvella Add-in for Windows Messenger...";
-const char RussianCaption[] = "О плагине Orvella для Windows Messenger...";
 const LPCSTR SystemHand = MAKEINTRESOURCEA(32649);  // IDC_HAND
 
 // ---- The module's calls, recorded on their way to the system ----
@@ -86,42 +84,21 @@ void Watch(HMODULE module, const char* dll, const char* name, Function& real, Fu
     EXPECT_NE(nullptr, real) << "the module does not import " << name;
 }
 
-void WatchModule(HMODULE module)
+bool WatchModule(HMODULE module)
 {
     Watch(module, "USER32.dll", "DialogBoxParamW", realDialogBox, &RecordingDialogBox);
     Watch(module, "GDI32.dll", "CreateFontIndirectA", realCreateFont, &RecordingCreateFont);
     Watch(module, "GDI32.dll", "GetObjectA", realGetObject, &RecordingGetObject);
     Watch(module, "USER32.dll", "LoadCursorA", realLoadCursor, &RecordingLoadCursor);
     Watch(module, "USER32.dll", "DestroyCursor", realDestroyCursor, &RecordingDestroyCursor);
-    EXPECT_TRUE(WatchShellRequests(module));
+    return WatchShellRequests(module);
 }
 
-// ---- Messenger with the module ----
+// ---- Messenger with the module, watched ----
 
 HWND InjectedMessenger(Language language)
 {
-    DeleteSettingsKey();
-    HWND messenger = CreateMessenger();
-    HMODULE module = LoadModule(language);
-    EXPECT_NE(nullptr, module);
-    EXPECT_TRUE(InjectAsHost());
-    if (module)
-        WatchModule(module);
-    Pump(20);
-    return messenger;
-}
-
-HWND MessengerWithCopy(const std::string& copy, bool russian)
-{
-    DeleteSettingsKey();
-    HWND messenger = CreateMessenger();
-    HMODULE module = LoadCopy(copy, russian);
-    EXPECT_NE(nullptr, module) << "copy did not load, error " << GetLastError();
-    EXPECT_TRUE(module && InjectCopy(module));
-    if (module)
-        WatchModule(module);
-    Pump(20);
-    return messenger;
+    return about_support::InjectedMessenger(language, WatchModule);
 }
 
 // Chooses "About Orvella..." in Messenger while `script` drives the dialog it opens.
@@ -199,6 +176,51 @@ bool StillOpen(HWND dialog)
     return IsWindow(dialog) && IsWindowVisible(dialog);
 }
 
+// The version text that the About dialog of a patched copy shows.
+std::string VersionTextOfCopy(const std::string& copy)
+{
+    HWND messenger = MessengerWithCopy(copy, false, WatchModule);
+    std::string version;
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
+        version = ControlText(dialog, IDC_VERSION_TEXT);
+        CloseWithOk(script, dialog);
+    });
+    return version;
+}
+
+// A font in use and its description, read while the dialog is open (the dialog's own font goes
+// with the dialog).
+struct FontInUse {
+    HFONT font = nullptr;
+    LOGFONTA description = {};
+};
+
+struct AboutFonts {
+    FontInUse dialog, support, homepage, version;
+};
+
+FontInUse FontInUseBy(HWND window)
+{
+    FontInUse used;
+    used.font = FontOf(window);
+    used.description = DescriptionOf(used.font);
+    return used;
+}
+
+// Opens the About dialog and reads the fonts of the dialog and of its labels.
+AboutFonts FontsOfAboutDialog(HWND messenger)
+{
+    AboutFonts fonts;
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
+        fonts.dialog = FontInUseBy(dialog);
+        fonts.support = FontInUseBy(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+        fonts.homepage = FontInUseBy(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
+        fonts.version = FontInUseBy(GetDlgItem(dialog, IDC_VERSION_TEXT));
+        CloseWithOk(script, dialog);
+    });
+    return fonts;
+}
+
 } // namespace
 
 // ---- Texts ---------------------------------------------------------------------------------------
@@ -209,7 +231,7 @@ TEST(AboutDialog, EnglishShowsCaptionVersionAndLinks)
     HWND owner = nullptr;
     std::string version, support, homepage;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         owner = GetWindow(dialog, GW_OWNER);
         version = ControlText(dialog, IDC_VERSION_TEXT);
         support = ControlText(dialog, IDC_SUPPORT_LINK);
@@ -231,15 +253,8 @@ TEST(AboutDialog, MissingVersionBlockShowsQuestionMarks)
     std::string copy = CopyModule("OrvlHook_aboutnoversion");
     ASSERT_FALSE(copy.empty());
     ASSERT_TRUE(RemoveVersionBlock(copy));
-    HWND messenger = MessengerWithCopy(copy, false);
-    std::string version;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        version = ControlText(dialog, IDC_VERSION_TEXT);
-        CloseWithOk(script, dialog);
-    });
-
-    EXPECT_EQ("???", version);
+    EXPECT_EQ("???", VersionTextOfCopy(copy));
 }
 
 TEST(AboutDialog, OverlongVersionTextIsCutToItsBuffer)
@@ -248,15 +263,8 @@ TEST(AboutDialog, OverlongVersionTextIsCutToItsBuffer)
     std::string copy = CopyModule("OrvlHook_aboutlongversion");
     ASSERT_FALSE(copy.empty());
     ASSERT_TRUE(SetFileVersionTexts(copy, text, text));
-    HWND messenger = MessengerWithCopy(copy, false);
-    std::string version;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        version = ControlText(dialog, IDC_VERSION_TEXT);
-        CloseWithOk(script, dialog);
-    });
-
-    EXPECT_EQ(text.substr(0, 299), version);
+    EXPECT_EQ(text.substr(0, 299), VersionTextOfCopy(copy));
 }
 
 // ---- Link labels: font, colour, subclassing --------------------------------------------------
@@ -264,23 +272,15 @@ TEST(AboutDialog, OverlongVersionTextIsCutToItsBuffer)
 TEST(AboutDialog, LinkLabelsUseTheDialogFontUnderlined)
 {
     HWND messenger = InjectedMessenger(Language::English);
-    HFONT dialogFont = nullptr, supportFont = nullptr, homepageFont = nullptr, versionFont = nullptr;
-    LOGFONTA dialogDescription = {}, linkDescription = {};
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        dialogFont = FontOf(dialog);
-        supportFont = FontOf(GetDlgItem(dialog, IDC_SUPPORT_LINK));
-        homepageFont = FontOf(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
-        versionFont = FontOf(GetDlgItem(dialog, IDC_VERSION_TEXT));
-        dialogDescription = DescriptionOf(dialogFont);
-        linkDescription = DescriptionOf(supportFont);
-        CloseWithOk(script, dialog);
-    });
+    AboutFonts fonts = FontsOfAboutDialog(messenger);
 
-    ASSERT_NE(nullptr, dialogFont);
-    EXPECT_NE(dialogFont, supportFont);
-    EXPECT_EQ(supportFont, homepageFont) << "both labels share one link font";
-    EXPECT_EQ(dialogFont, versionFont) << "other controls keep the dialog font";
+    const LOGFONTA& dialogDescription = fonts.dialog.description;
+    const LOGFONTA& linkDescription = fonts.support.description;
+    ASSERT_NE(nullptr, fonts.dialog.font);
+    EXPECT_NE(fonts.dialog.font, fonts.support.font);
+    EXPECT_EQ(fonts.support.font, fonts.homepage.font) << "both labels share one link font";
+    EXPECT_EQ(fonts.dialog.font, fonts.version.font) << "other controls keep the dialog font";
     EXPECT_EQ(0, dialogDescription.lfUnderline);
     EXPECT_EQ(1, linkDescription.lfUnderline);
     EXPECT_STREQ(dialogDescription.lfFaceName, linkDescription.lfFaceName);
@@ -293,19 +293,12 @@ TEST(AboutDialog, UnreadableDialogFontGivesSmallUnderlinedSwissFont)
 {
     HWND messenger = InjectedMessenger(Language::English);
     refuseFontDescriptions = true;
-    HFONT dialogFont = nullptr, supportFont = nullptr, homepageFont = nullptr;
-    LOGFONTA linkDescription = {};
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        dialogFont = FontOf(dialog);
-        supportFont = FontOf(GetDlgItem(dialog, IDC_SUPPORT_LINK));
-        homepageFont = FontOf(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
-        linkDescription = DescriptionOf(supportFont);
-        CloseWithOk(script, dialog);
-    });
+    AboutFonts fonts = FontsOfAboutDialog(messenger);
 
-    EXPECT_NE(dialogFont, supportFont) << "the link font must never be the dialog's own font";
-    EXPECT_EQ(supportFont, homepageFont);
+    const LOGFONTA& linkDescription = fonts.support.description;
+    EXPECT_NE(fonts.dialog.font, fonts.support.font) << "the link font must never be the dialog's own font";
+    EXPECT_EQ(fonts.support.font, fonts.homepage.font);
     EXPECT_EQ(13, linkDescription.lfHeight);
     EXPECT_EQ(200, linkDescription.lfWeight);
     EXPECT_EQ(1, linkDescription.lfUnderline);
@@ -319,20 +312,12 @@ TEST(AboutDialog, FailedFontCreationLeavesFirstLabelPlainAndSecondTriesAgain)
 {
     HWND messenger = InjectedMessenger(Language::English);
     fontCreationsToRefuse = 1;
-    HFONT dialogFont = nullptr, supportFont = nullptr, homepageFont = nullptr;
-    LOGFONTA homepageDescription = {};
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        dialogFont = FontOf(dialog);
-        supportFont = FontOf(GetDlgItem(dialog, IDC_SUPPORT_LINK));
-        homepageFont = FontOf(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
-        homepageDescription = DescriptionOf(homepageFont);
-        CloseWithOk(script, dialog);
-    });
+    AboutFonts fonts = FontsOfAboutDialog(messenger);
 
-    EXPECT_EQ(dialogFont, supportFont);
-    EXPECT_NE(dialogFont, homepageFont);
-    EXPECT_EQ(1, homepageDescription.lfUnderline);
+    EXPECT_EQ(fonts.dialog.font, fonts.support.font);
+    EXPECT_NE(fonts.dialog.font, fonts.homepage.font);
+    EXPECT_EQ(1, fonts.homepage.description.lfUnderline);
     EXPECT_EQ(1u, fontsCreated.size());
 }
 
@@ -341,7 +326,7 @@ TEST(AboutDialog, LinkLabelsPaintInBlue)
     HWND messenger = InjectedMessenger(Language::English);
     int supportBlue = 0, homepageBlue = 0, versionBlue = 0;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         supportBlue = BluePixels(script, GetDlgItem(dialog, IDC_SUPPORT_LINK));
         homepageBlue = BluePixels(script, GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
         versionBlue = BluePixels(script, GetDlgItem(dialog, IDC_VERSION_TEXT));
@@ -358,7 +343,7 @@ TEST(AboutDialog, LinkLabelsKeepTheirOwnProcedureInUserData)
     HWND messenger = InjectedMessenger(Language::English);
     LONG staticProcedure = 0, supportPrevious = 0, homepagePrevious = 0, supportCurrent = 0;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         // The labels are subclassed with the wide calls: their procedures read as wide ones.
         staticProcedure = GetWindowLongW(GetDlgItem(dialog, IDC_VERSION_TEXT), GWL_WNDPROC);
         supportPrevious = GetWindowLongW(GetDlgItem(dialog, IDC_SUPPORT_LINK), GWL_USERDATA);
@@ -384,7 +369,7 @@ TEST(AboutDialog, HandCursorOverLinkLabelsOnly)
     CursorAnswer overSupport = {}, overHomepage = {}, overVersion = {}, overOk = {};
     LONG messageResult = 0;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         overSupport = CursorOver(script, dialog, GetDlgItem(dialog, IDC_SUPPORT_LINK), cross);
         script.OnWindowThread(dialog, [&] { messageResult = GetWindowLongA(dialog, DWL_MSGRESULT); });
         overHomepage = CursorOver(script, dialog, GetDlgItem(dialog, IDC_HOMEPAGE_LINK), cross);
@@ -412,7 +397,7 @@ TEST(AboutDialog, MouseOverHomepageLabelShowsHandCursor)
     HCURSOR hand = LoadCursorA(nullptr, SystemHand);
     bool handShown = false, handGone = false;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         RECT label, version;
         GetWindowRect(GetDlgItem(dialog, IDC_HOMEPAGE_LINK), &label);
         GetWindowRect(GetDlgItem(dialog, IDC_VERSION_TEXT), &version);
@@ -435,7 +420,7 @@ TEST(AboutDialog, ModuleHandCursorWhenSystemHasNone)
     ASSERT_NE(nullptr, moduleHand);
     CursorAnswer overSupport = {};
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         overSupport = CursorOver(script, dialog, GetDlgItem(dialog, IDC_SUPPORT_LINK), LoadCursorA(nullptr, IDC_CROSS));
         CloseWithOk(script, dialog);
     });
@@ -455,7 +440,7 @@ TEST(AboutDialog, SecondOpeningReusesLinkFontAndLoadsCursorAgain)
     CursorAnswer firstCursor = {}, secondCursor = {};
     LOGFONTA secondDescription = {};
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         firstFont = FontOf(GetDlgItem(dialog, IDC_SUPPORT_LINK));
         firstCursor = CursorOver(script, dialog, GetDlgItem(dialog, IDC_SUPPORT_LINK), LoadCursorA(nullptr, IDC_CROSS));
         CloseWithOk(script, dialog);
@@ -464,7 +449,7 @@ TEST(AboutDialog, SecondOpeningReusesLinkFontAndLoadsCursorAgain)
     ASSERT_EQ(1u, cursorsDestroyed.size()) << "the cursor is released at close";
     EXPECT_EQ(cursorsLoaded[0], cursorsDestroyed[0]);
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         secondFont = FontOf(GetDlgItem(dialog, IDC_SUPPORT_LINK));
         secondHomepageFont = FontOf(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
         secondDescription = DescriptionOf(secondFont);
@@ -486,17 +471,38 @@ TEST(AboutDialog, SecondOpeningReusesLinkFontAndLoadsCursorAgain)
 
 // ---- Double-clicks and single clicks ---------------------------------------------------------
 
-TEST(AboutDialog, SupportLabelDoubleClickOpensTaggedSupportAddress)
+namespace {
+
+// A double-click on one label and the address it must open: the text of `addressString` (none
+// when 0) followed by `address`.
+struct LabelDoubleClick {
+    const char* name;
+    Language language;
+    int label;
+    UINT addressString;
+    const char* address;
+};
+
+void PrintTo(const LabelDoubleClick& click, std::ostream* out)
 {
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::English);
+    *out << click.name;
+}
+
+class AboutDialogLabel : public BrowserCase<LabelDoubleClick> {};
+
+} // namespace
+
+TEST_P(AboutDialogLabel, DoubleClickOpensItsAddressAndLeavesDialogOpen)
+{
+    const LabelDoubleClick& click = GetParam();
+    HWND messenger = InjectedMessenger(click.language);
     HWND aboutDialog = nullptr;
     bool stayedOpen = false;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    const char* caption = click.language == Language::Russian ? RussianAboutCaption : EnglishAboutCaption;
+    WithAboutDialog(messenger, caption, [&](ModalScript& script, HWND dialog) {
         aboutDialog = dialog;
-        PostMessageA(GetDlgItem(dialog, IDC_SUPPORT_LINK), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
+        PostMessageA(GetDlgItem(dialog, click.label), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
         EXPECT_TRUE(WaitForBrowserLines(log, 1, BrowserTimeoutMs));
         stayedOpen = StillOpen(dialog);
         CloseWithOk(script, dialog);
@@ -504,66 +510,20 @@ TEST(AboutDialog, SupportLabelDoubleClickOpensTaggedSupportAddress)
 
     std::vector<std::string> lines = ReadLog(log);
     ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(ModuleString(IDS_SUPPORT_ADDRESS) + "?forv_10", lines[0]);
+    EXPECT_EQ((click.addressString ? ModuleString(click.addressString) : std::string()) + click.address, lines[0]);
     EXPECT_TRUE(stayedOpen);
     ASSERT_EQ(1u, ShellRequests().size());
     EXPECT_EQ(aboutDialog, ShellRequests()[0].owner) << "the dialog owns the shell request";
 }
 
-TEST(AboutDialog, RussianSupportLabelOpensMailAddressAsWritten)
-{
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::Russian);
-
-    WithAboutDialog(messenger, RussianCaption, [&](ModalScript& script, HWND dialog) {
-        PostMessageA(GetDlgItem(dialog, IDC_SUPPORT_LINK), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
-        EXPECT_TRUE(WaitForBrowserLines(log, 1, BrowserTimeoutMs));
-        CloseWithOk(script, dialog);
-    });
-
-    std::vector<std::string> lines = ReadLog(log);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("mailto:support@dorvane.example", lines[0]);
-}
-
-TEST(AboutDialog, HomepageLabelDoubleClickOpensTaggedHomepage)
-{
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::English);
-    HWND aboutDialog = nullptr;
-
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        aboutDialog = dialog;
-        PostMessageA(GetDlgItem(dialog, IDC_HOMEPAGE_LINK), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
-        EXPECT_TRUE(WaitForBrowserLines(log, 1, BrowserTimeoutMs));
-        CloseWithOk(script, dialog);
-    });
-
-    std::vector<std::string> lines = ReadLog(log);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("https://www.dorvane.example/orvella?forv_10", lines[0]);
-    ASSERT_EQ(1u, ShellRequests().size());
-    EXPECT_EQ(aboutDialog, ShellRequests()[0].owner);
-}
-
-TEST(AboutDialog, RussianHomepageLabelOpensTaggedRussianHomepage)
-{
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::Russian);
-
-    WithAboutDialog(messenger, RussianCaption, [&](ModalScript& script, HWND dialog) {
-        PostMessageA(GetDlgItem(dialog, IDC_HOMEPAGE_LINK), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
-        EXPECT_TRUE(WaitForBrowserLines(log, 1, BrowserTimeoutMs));
-        CloseWithOk(script, dialog);
-    });
-
-    std::vector<std::string> lines = ReadLog(log);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(ModuleString(IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET) + "?forv_10", lines[0]);
-}
+INSTANTIATE_TEST_SUITE_P(Labels, AboutDialogLabel, testing::Values(
+    LabelDoubleClick{"English support: tagged", Language::English, IDC_SUPPORT_LINK, IDS_SUPPORT_ADDRESS, "?forv_10"},
+    LabelDoubleClick{"Russian support: mail address as written", Language::Russian, IDC_SUPPORT_LINK, 0,
+                     "mailto:support@dorvane.example"},
+    LabelDoubleClick{"English homepage: tagged", Language::English, IDC_HOMEPAGE_LINK, 0,
+                     "https://www.dorvane.example/orvella?forv_10"},
+    LabelDoubleClick{"Russian homepage: tagged", Language::Russian, IDC_HOMEPAGE_LINK,
+                     IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"}));
 
 TEST(AboutDialog, RealMouseDoubleClickOnSupportLabelOpensIt)
 {
@@ -571,7 +531,7 @@ TEST(AboutDialog, RealMouseDoubleClickOnSupportLabelOpensIt)
     ASSERT_FALSE(log.empty());
     HWND messenger = InjectedMessenger(Language::English);
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         RECT label;
         GetWindowRect(GetDlgItem(dialog, IDC_SUPPORT_LINK), &label);
         SetCursorPos(label.left + 6, (label.top + label.bottom) / 2);
@@ -600,7 +560,7 @@ TEST(AboutDialog, SingleClicksOnLabelsOpenNothing)
     HWND aboutDialog = nullptr;
     bool stayedOpen = false;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         aboutDialog = dialog;
         for (int id : {IDC_SUPPORT_LINK, IDC_HOMEPAGE_LINK}) {
             HWND label = GetDlgItem(dialog, id);
@@ -630,7 +590,7 @@ TEST(AboutDialog, DoubleClickNotificationFromAnotherControlOpensNothing)
     HWND messenger = InjectedMessenger(Language::English);
     bool stayedOpen = false;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         HWND version = GetDlgItem(dialog, IDC_VERSION_TEXT);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_VERSION_TEXT, STN_DBLCLK), reinterpret_cast<LPARAM>(version));
         // Code 1 from the OK button's ID is a double-click too, not OK.
@@ -651,7 +611,7 @@ TEST(AboutDialog, EscapeAndCancelLeaveDialogOpen)
     HWND messenger = InjectedMessenger(Language::English);
     bool stayedOpen = false;
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
         PostMessageA(GetDlgItem(dialog, IDOK), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(GetDlgItem(dialog, IDOK), WM_KEYUP, VK_ESCAPE, 0xC0010001);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -665,64 +625,44 @@ TEST(AboutDialog, EscapeAndCancelLeaveDialogOpen)
     EXPECT_EQ(1, dialogResults[0]);
 }
 
-TEST(AboutDialog, EnterClosesWithResultOne)
+namespace {
+
+// A message posted to the dialog, or to its OK button, as a way of closing it.
+struct PostedMessage {
+    bool toOkButton;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// One way the user closes the dialog: one or two messages (a second with message 0 is none).
+struct ClosingWay {
+    const char* name;
+    PostedMessage first;
+    PostedMessage second;
+};
+
+void PrintTo(const ClosingWay& way, std::ostream* out)
 {
-    HWND messenger = InjectedMessenger(Language::English);
-
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        PostMessageA(GetDlgItem(dialog, IDOK), WM_KEYDOWN, VK_RETURN, 0x001C0001);
-        PostMessageA(GetDlgItem(dialog, IDOK), WM_KEYUP, VK_RETURN, 0xC01C0001);
-        script.WaitForClose(dialog);
-    });
-
-    ASSERT_EQ(1u, dialogResults.size());
-    EXPECT_EQ(1, dialogResults[0]);
+    *out << way.name;
 }
 
-TEST(AboutDialog, CloseMessageClosesWithResultOne)
+class AboutDialogClosing : public testing::TestWithParam<ClosingWay> {};
+
+} // namespace
+
+TEST_P(AboutDialogClosing, ClosesWithResultOneAndReleasesCursor)
 {
+    const ClosingWay& way = GetParam();
     HWND messenger = InjectedMessenger(Language::English);
 
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
+        for (const PostedMessage& posted : {way.first, way.second})
+            if (posted.message)
+                PostMessageA(posted.toOkButton ? GetDlgItem(dialog, IDOK) : dialog, posted.message, posted.wParam,
+                             posted.lParam);
         script.WaitForClose(dialog);
     });
-
-    ASSERT_EQ(1u, dialogResults.size());
-    EXPECT_EQ(1, dialogResults[0]);
-}
-
-TEST(AboutDialog, CaptionCloseButtonClosesWithResultOne)
-{
-    HWND messenger = InjectedMessenger(Language::English);
-
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        script.WaitForClose(dialog);
-    });
-
-    ASSERT_EQ(1u, dialogResults.size());
-    EXPECT_EQ(1, dialogResults[0]);
-}
-
-TEST(AboutDialog, AltF4ClosesWithResultOne)
-{
-    HWND messenger = InjectedMessenger(Language::English);
-
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
-        PostMessageA(GetDlgItem(dialog, IDOK), WM_SYSKEYDOWN, VK_F4, 0x203E0001);
-        script.WaitForClose(dialog);
-    });
-
-    ASSERT_EQ(1u, dialogResults.size());
-    EXPECT_EQ(1, dialogResults[0]);
-}
-
-TEST(AboutDialog, OkButtonClosesWithResultOneAndReleasesCursor)
-{
-    HWND messenger = InjectedMessenger(Language::English);
-
-    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) { CloseWithOk(script, dialog); });
 
     ASSERT_EQ(1u, dialogResults.size());
     EXPECT_EQ(1, dialogResults[0]);
@@ -730,3 +670,11 @@ TEST(AboutDialog, OkButtonClosesWithResultOneAndReleasesCursor)
     ASSERT_EQ(1u, cursorsDestroyed.size());
     EXPECT_EQ(cursorsLoaded[0], cursorsDestroyed[0]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, AboutDialogClosing, testing::Values(
+    ClosingWay{"OK button", {true, BM_CLICK, 0, 0}, {}},
+    ClosingWay{"Enter", {true, WM_KEYDOWN, VK_RETURN, 0x001C0001},
+               {true, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001)}},
+    ClosingWay{"WM_CLOSE", {false, WM_CLOSE, 0, 0}, {}},
+    ClosingWay{"caption close button", {false, WM_SYSCOMMAND, SC_CLOSE, 0}, {}},
+    ClosingWay{"Alt+F4", {true, WM_SYSKEYDOWN, VK_F4, 0x203E0001}, {}}));

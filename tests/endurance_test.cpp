@@ -23,7 +23,6 @@ using namespace rig;
 namespace {
 
 const char SheetCaption[] = "Orvella Settings";
-const char AboutCaption[] = "About Orvella Add-in for Windows Messenger...";
 const UINT MenuTriggerMessages[] = {0x8002, 0x0400};
 
 // Wine keeps a few caches of its own (device contexts, class and font data) that may settle a
@@ -78,6 +77,16 @@ protected:
         Pump(20);
     }
 
+    // Sends a menu command `rounds` times, letting Messenger's queue run after each.
+    void SendRepeatedly(const char* what, UINT command, int rounds)
+    {
+        Repeat(what, rounds, [&] {
+            SendMessageA(messenger, WM_COMMAND, command, 0);
+            Pump(0);
+        });
+        Pump(20);
+    }
+
     // Opens a modal window with a menu command and closes it as the user would, `times` times.
     void OpenAndClose(UINT command, const char* caption, int times, const std::function<void(ModalScript&, HWND)>& close)
     {
@@ -118,9 +127,9 @@ TEST_F(Endurance, AboutDialogOpenedAndClosed200Times)
 {
     Start();
     auto ok = [](ModalScript& script, HWND dialog) { script.Click(dialog, IDOK); };
-    OpenAndClose(IDM_ABOUT, AboutCaption, 2, ok);
+    OpenAndClose(IDM_ABOUT, about_support::EnglishAboutCaption, 2, ok);
     ProcessResources before = CountProcessResources();
-    OpenAndClose(IDM_ABOUT, AboutCaption, Rounds(200), ok);
+    OpenAndClose(IDM_ABOUT, about_support::EnglishAboutCaption, Rounds(200), ok);
     ExpectNoGrowth(before, CountProcessResources());
     EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
 }
@@ -180,11 +189,7 @@ TEST_F(Endurance, ThousandHelpRequests)
     LONG callsBefore = callCount();
     ProcessResources before = CountProcessResources();
     const int rounds = Rounds(1000);
-    Repeat("help request", rounds, [&] {
-        SendMessageA(messenger, WM_COMMAND, IDM_HELP, 0);
-        Pump(0);
-    });
-    Pump(20);
+    SendRepeatedly("help request", IDM_HELP, rounds);
     ExpectNoGrowth(before, CountProcessResources());
     EXPECT_EQ(rounds, callCount() - callsBefore) << "one viewer call per request";
     EXPECT_EQ(control, GetModuleHandleA("hhctrl.ocx")) << "the control stays loaded";
@@ -204,11 +209,7 @@ TEST_F(Endurance, ThousandHomepageRequests)
     ProcessResources before = CountProcessResources();
     about_support::ShellRequests().clear();
     const int rounds = Rounds(1000);
-    Repeat("homepage request", rounds, [&] {
-        SendMessageA(messenger, WM_COMMAND, IDM_HOMEPAGE, 0);
-        Pump(0);
-    });
-    Pump(20);
+    SendRepeatedly("homepage request", IDM_HOMEPAGE, rounds);
     ExpectNoGrowth(before, CountProcessResources());
     const std::vector<about_support::ShellRequest>& requests = about_support::ShellRequests();
     ASSERT_EQ(static_cast<size_t>(rounds), requests.size());

@@ -140,24 +140,6 @@ TEST(HelpRecorder, FirstRequestLoadsControlInitialisesAndShowsIntro)
     EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
 }
 
-TEST(HelpRecorder, SecondRequestOnlyShowsTheTopicAgain)
-{
-    UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(rig::Language::English);
-
-    ChooseHelp(messenger);
-    ChooseHelp(messenger);
-
-    std::string address = HelpFileBeside(rig::Module()) + "::/htmls/Intro.htm";
-    std::vector<HhRecorderCall> calls = RecordedCalls();
-    ASSERT_EQ(3u, calls.size()) << Describe(calls);
-    ExpectInitialize(calls[0], rig::Module());
-    ExpectDisplay(calls[1], messenger, address);
-    ExpectDisplay(calls[2], messenger, address);
-    EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
-    EXPECT_TRUE(ControlReleasedByOneFree()) << "the module loaded the control more than once";
-}
-
 TEST(HelpRecorder, HelpCommandWithAnyNotificationCodeShowsIntro)
 {
     UseHelpControlFrom("help-recorder");
@@ -171,21 +153,48 @@ TEST(HelpRecorder, HelpCommandWithAnyNotificationCodeShowsIntro)
     ExpectDisplay(calls[1], messenger, HelpFileBeside(rig::Module()) + "::/htmls/Intro.htm");
 }
 
-TEST(HelpRecorderRussian, TopicComesFromTheRussianFolderOfTheSameFile)
+namespace {
+
+// Each language: the settings sheet's caption (the Russian sheet is the only dialog, found
+// without its caption, whose Cyrillic text depends on the ANSI code page the case runs under) and
+// the folder of its topics inside the one help file.
+struct HelpLanguage {
+    rig::Language language;
+    const char* sheetCaption;
+    const char* folder;
+};
+
+void PrintTo(const HelpLanguage& row, std::ostream* out)
+{
+    *out << row.folder;
+}
+
+class HelpRecorderTopic : public testing::TestWithParam<HelpLanguage> {};
+
+} // namespace
+
+TEST_P(HelpRecorderTopic, SecondRequestOnlyShowsTheTopicAgain)
 {
     UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(rig::Language::Russian);
+    HWND messenger = StartMessenger(GetParam().language);
 
     ChooseHelp(messenger);
     ChooseHelp(messenger);
 
-    std::string address = HelpFileBeside(rig::Module()) + "::/htmls_r/Intro.htm";
+    std::string address = HelpFileBeside(rig::Module()) + "::/" + GetParam().folder + "/Intro.htm";
     std::vector<HhRecorderCall> calls = RecordedCalls();
     ASSERT_EQ(3u, calls.size()) << Describe(calls);
     ExpectInitialize(calls[0], rig::Module());
     ExpectDisplay(calls[1], messenger, address);
     ExpectDisplay(calls[2], messenger, address);
+    EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
+    EXPECT_TRUE(ControlReleasedByOneFree()) << "the module loaded the control more than once";
 }
+
+// The Russian topics come from the Russian folder of the same file.
+INSTANTIATE_TEST_SUITE_P(Languages, HelpRecorderTopic,
+                         testing::Values(HelpLanguage{rig::Language::English, "Orvella Settings", "htmls"},
+                                         HelpLanguage{rig::Language::Russian, nullptr, "htmls_r"}));
 
 // ---- The control missing, or without its entry point ---------------------------------------
 
@@ -327,9 +336,10 @@ TEST(HelpRecorderLongPath, HelpFilePathTooLongMakesHelpUnavailable)
 
 namespace {
 
-// Opens the settings sheet from the menu, presses its Help button and closes it with Cancel.
-// Returns the page window that was current when Help was pressed. caption may be null.
-HWND PressHelpInSettingsSheet(HWND messenger, const char* caption)
+// Opens the settings sheet from the menu, presses its Help button, waits until the help control
+// has been called `calls` times in all, and closes the sheet with Cancel. Returns the page window
+// that was current when Help was pressed. caption may be null.
+HWND PressHelpInSettingsSheet(HWND messenger, const char* caption, int calls)
 {
     HWND page = nullptr;
     rig::RunModal(
@@ -341,44 +351,35 @@ HWND PressHelpInSettingsSheet(HWND messenger, const char* caption)
             page = script.CurrentPage(sheet);
             EXPECT_NE(nullptr, page);
             script.PressSheetButton(sheet, PSBTN_HELP);
-            rig::WaitUntil([] { return RecordedCallCount() >= 2; }, 8000);
-            EXPECT_EQ(2, RecordedCallCount()) << "the Help button reached no help topic";
+            rig::WaitUntil([&] { return RecordedCallCount() >= calls; }, 8000);
+            EXPECT_EQ(calls, RecordedCallCount()) << "the Help button reached no help topic";
             script.PressSheetButton(sheet, PSBTN_CANCEL);
             script.WaitForClose(sheet);
         });
     return page;
 }
 
+class HelpRecorderSettingsTopic : public testing::TestWithParam<HelpLanguage> {};
+
 } // namespace
 
-TEST(HelpRecorderSettings, HelpButtonShowsInterfaceTopicOverThePage)
+TEST_P(HelpRecorderSettingsTopic, HelpButtonShowsInterfaceTopicOverThePage)
 {
     UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(rig::Language::English);
+    HWND messenger = StartMessenger(GetParam().language);
 
-    HWND page = PressHelpInSettingsSheet(messenger, "Orvella Settings");
+    HWND page = PressHelpInSettingsSheet(messenger, GetParam().sheetCaption, 2);
 
     ASSERT_NE(nullptr, page);
     std::vector<HhRecorderCall> calls = RecordedCalls();
     ASSERT_EQ(2u, calls.size()) << Describe(calls);
     ExpectInitialize(calls[0], rig::Module());
-    ExpectDisplay(calls[1], page, HelpFileBeside(rig::Module()) + "::/htmls/Interface.htm");
+    ExpectDisplay(calls[1], page, HelpFileBeside(rig::Module()) + "::/" + GetParam().folder + "/Interface.htm");
 }
 
-TEST(HelpRecorderSettingsRussian, HelpButtonShowsTheRussianInterfaceTopic)
-{
-    UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(rig::Language::Russian);
-
-    // The sheet is the only dialog; found without its caption, whose Cyrillic text depends on
-    // the ANSI code page the case runs under.
-    HWND page = PressHelpInSettingsSheet(messenger, nullptr);
-
-    ASSERT_NE(nullptr, page);
-    std::vector<HhRecorderCall> calls = RecordedCalls();
-    ASSERT_EQ(2u, calls.size()) << Describe(calls);
-    ExpectDisplay(calls[1], page, HelpFileBeside(rig::Module()) + "::/htmls_r/Interface.htm");
-}
+INSTANTIATE_TEST_SUITE_P(Languages, HelpRecorderSettingsTopic,
+                         testing::Values(HelpLanguage{rig::Language::English, "Orvella Settings", "htmls"},
+                                         HelpLanguage{rig::Language::Russian, nullptr, "htmls_r"}));
 
 TEST(HelpRecorderSettings, MenuAndSheetShareOneSetUp)
 {
@@ -387,19 +388,7 @@ TEST(HelpRecorderSettings, MenuAndSheetShareOneSetUp)
     ChooseHelp(messenger);
     ASSERT_EQ(2, RecordedCallCount());
 
-    HWND page = nullptr;
-    rig::RunModal(
-        [&] { SendMessageA(messenger, WM_COMMAND, MAKEWPARAM(SettingsCommand, 0), 0); },
-        [&](rig::ModalScript& script) {
-            HWND sheet = script.WaitForWindow("#32770", "Orvella Settings");
-            if (!sheet)
-                return;
-            page = script.CurrentPage(sheet);
-            script.PressSheetButton(sheet, PSBTN_HELP);
-            rig::WaitUntil([] { return RecordedCallCount() >= 3; }, 8000);
-            script.PressSheetButton(sheet, PSBTN_CANCEL);
-            script.WaitForClose(sheet);
-        });
+    HWND page = PressHelpInSettingsSheet(messenger, "Orvella Settings", 3);
 
     std::vector<HhRecorderCall> calls = RecordedCalls();
     ASSERT_EQ(3u, calls.size()) << Describe(calls);

@@ -18,33 +18,6 @@ namespace {
 const char EnglishHomepage[] = "https://www.dorvane.example/orvella";
 const char RussianHomepage[] = "https://www.dorvane.example/ru/orvella";
 const char EnglishSupport[] = "https://support.dorvane.example/orvella";
-const char EnglishAboutCaption[] = "About Orvella Add-in for Windows Messenger...";
-
-// Messenger with the shipped module injected; the shell requests of the module are recorded.
-HWND InjectedMessenger(Language language)
-{
-    DeleteSettingsKey();
-    HWND messenger = CreateMessenger();
-    HMODULE module = LoadModule(language);
-    EXPECT_NE(nullptr, module);
-    EXPECT_TRUE(InjectAsHost());
-    EXPECT_TRUE(module && WatchShellRequests(module));
-    Pump(20);
-    return messenger;
-}
-
-// Messenger with a patched copy injected instead.
-HWND MessengerWithCopy(const std::string& copy, bool russian)
-{
-    DeleteSettingsKey();
-    HWND messenger = CreateMessenger();
-    HMODULE module = LoadCopy(copy, russian);
-    EXPECT_NE(nullptr, module) << "copy did not load, error " << GetLastError();
-    EXPECT_TRUE(module && InjectCopy(module));
-    EXPECT_TRUE(module && WatchShellRequests(module));
-    Pump(20);
-    return messenger;
-}
 
 // Chooses "Internet Homepage" and returns the one address the browser stand-in received.
 std::string OpenHomepageFromMenu(HWND messenger, const std::string& log)
@@ -78,11 +51,10 @@ std::string OpenSupportFromAbout(HWND messenger, const std::string& log, const c
     return lines.empty() ? std::string() : lines[0];
 }
 
-std::string PatchedCopy(const char* name)
+// Messenger with the shipped module injected; the module's shell requests are recorded.
+HWND InjectedMessenger(Language language)
 {
-    std::string copy = CopyModule(name);
-    EXPECT_FALSE(copy.empty()) << "could not copy " << ShippedModulePath();
-    return copy;
+    return about_support::InjectedMessenger(language, WatchShellRequests);
 }
 
 std::string Repeat(char c, size_t count)
@@ -90,40 +62,127 @@ std::string Repeat(char c, size_t count)
     return std::string(count, c);
 }
 
+// "0123456789012..." of the given length.
+std::string Digits(size_t count)
+{
+    std::string digits;
+    for (size_t i = 0; i < count; ++i)
+        digits += static_cast<char>('0' + i % 10);
+    return digits;
+}
+
+enum class Link { Homepage, Support };
+
+std::string Open(Link link, HWND messenger, const std::string& log, const char* aboutCaption)
+{
+    return link == Link::Homepage ? OpenHomepageFromMenu(messenger, log)
+                                  : OpenSupportFromAbout(messenger, log, aboutCaption);
+}
+
+// ---- The shipped module ----
+
+// A link of the shipped module: it opens the text of `addressString` followed by `tag`, which is
+// `opened`.
+struct ShippedLink {
+    const char* name;
+    Language language;
+    Link link;
+    UINT addressString;
+    const char* tag;
+    const char* opened;
+};
+
+void PrintTo(const ShippedLink& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ShippedLinks : public BrowserCase<ShippedLink> {};
+
+// ---- Patched copies ----
+
+// A patched copy of the module (file `copy`, changed by `patch`) and the address that one link
+// opens. Where the case is about the 300-byte link buffer, `openedLength` is the length that
+// address must have (0: not checked).
+struct PatchedLink {
+    const char* copy;
+    std::function<bool(const std::string&)> patch;
+    bool russian;
+    Link link;
+    std::string opened;
+    size_t openedLength;
+};
+
+void PrintTo(const PatchedLink& row, std::ostream* out)
+{
+    *out << row.copy;
+}
+
+class PatchedLinks : public BrowserCase<PatchedLink> {};
+
+std::function<bool(const std::string&)> Homepage(const std::string& address)
+{
+    return [address](const std::string& copy) { return SetStrings(copy, {{IDS_HOMEPAGE_ADDRESS, address}}); };
+}
+
+std::function<bool(const std::string&)> Support(const std::string& address)
+{
+    return [address](const std::string& copy) { return SetStrings(copy, {{IDS_SUPPORT_ADDRESS, address}}); };
+}
+
+std::function<bool(const std::string&)> VersionTexts(const std::string& english, const std::string& russian)
+{
+    return [english, russian](const std::string& copy) { return SetFileVersionTexts(copy, english, russian); };
+}
+
+bool NoVersionBlock(const std::string& copy)
+{
+    return RemoveVersionBlock(copy);
+}
+
+// 291 characters + "?forv_10" = 299, the most the 300-byte link buffer holds.
+const std::string AddressThatJustTakesTheTag = "https://www.dorvane.example/" + Repeat('a', 291 - 28);
+const std::string AddressOneTooLongForTheTag = "https://www.dorvane.example/" + Repeat('b', 292 - 28);
+const std::string OverlongAddress = "https://www.dorvane.example/" + Repeat('c', 400);
+const std::string OverlongSupportAddress = "https://support.dorvane.example/" + Repeat('d', 400);
+// 299 characters fit the version buffer; the digits behind them are never seen.
+const std::string OverlongVersionText = "1" + Repeat('x', 297) + "2" + "345, released";
+
 } // namespace
 
-// ---- The homepage command ------------------------------------------------------------------------
+// ---- The shipped module's links ------------------------------------------------------------------
 
-TEST(HomepageCommand, OpensEnglishHomepageWithVersionTag)
+TEST_P(ShippedLinks, OpenTheirAddressWithTheVersionTag)
 {
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::English);
+    const ShippedLink& row = GetParam();
+    HWND messenger = InjectedMessenger(row.language);
 
-    std::string opened = OpenHomepageFromMenu(messenger, log);
+    std::string opened = Open(row.link, messenger, log,
+                              row.language == Language::Russian ? RussianAboutCaption
+                                                                : EnglishAboutCaption);
 
-    EXPECT_EQ(ModuleString(IDS_HOMEPAGE_ADDRESS) + "?forv_10", opened);
-    EXPECT_EQ(std::string(EnglishHomepage) + "?forv_10", opened);
+    EXPECT_EQ(ModuleString(row.addressString) + row.tag, opened);
+    EXPECT_EQ(row.opened, opened);
     EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the command also reached Messenger";
     ASSERT_EQ(1u, ShellRequests().size());
-    EXPECT_EQ(messenger, ShellRequests()[0].owner);
+    if (row.link == Link::Homepage) {
+        EXPECT_EQ(messenger, ShellRequests()[0].owner);
+    }
     EXPECT_EQ("open", ShellRequests()[0].verb);
     EXPECT_FALSE(ShellRequests()[0].parameters);
     EXPECT_FALSE(ShellRequests()[0].directory);
     EXPECT_EQ(SW_SHOWNORMAL, ShellRequests()[0].show);
 }
 
-TEST(HomepageCommand, OpensRussianHomepageWithVersionTag)
-{
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::Russian);
-
-    std::string opened = OpenHomepageFromMenu(messenger, log);
-
-    EXPECT_EQ(ModuleString(IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET) + "?forv_10", opened);
-    EXPECT_EQ(std::string(RussianHomepage) + "?forv_10", opened);
-}
+INSTANTIATE_TEST_SUITE_P(Links, ShippedLinks, testing::Values(
+    ShippedLink{"English homepage", Language::English, Link::Homepage, IDS_HOMEPAGE_ADDRESS, "?forv_10",
+                "https://www.dorvane.example/orvella?forv_10"},
+    ShippedLink{"Russian homepage", Language::Russian, Link::Homepage, IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET,
+                "?forv_10", "https://www.dorvane.example/ru/orvella?forv_10"},
+    ShippedLink{"English support: web address, tagged", Language::English, Link::Support, IDS_SUPPORT_ADDRESS,
+                "?forv_10", "https://support.dorvane.example/orvella?forv_10"},
+    ShippedLink{"Russian support: mail address, as written", Language::Russian, Link::Support,
+                IDS_SUPPORT_ADDRESS + RUSSIAN_ID_OFFSET, "", "mailto:support@dorvane.example"}));
 
 TEST(HomepageCommand, EachChoiceOpensTheHomepageAgain)
 {
@@ -141,216 +200,60 @@ TEST(HomepageCommand, EachChoiceOpensTheHomepageAgain)
     EXPECT_EQ(lines[0], lines[1]) << "the tag must not pile up from one opening to the next";
 }
 
-TEST(HomepageCommand, AddressWithFragmentIsStillTagged)
-{
-    std::string copy = PatchedCopy("OrvlHook_fragment");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_HOMEPAGE_ADDRESS, "https://www.dorvane.example/orvella#top"}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
+// ---- Other addresses, version texts and buffer limits, from patched copies ---------------------
 
-    EXPECT_EQ("https://www.dorvane.example/orvella#top?forv_10", OpenHomepageFromMenu(messenger, log));
+TEST_P(PatchedLinks, OpenTheAddressThatTheCopyGives)
+{
+    const PatchedLink& row = GetParam();
+    std::string copy = CopyModule(row.copy);
+    ASSERT_FALSE(copy.empty()) << "could not copy " << ShippedModulePath();
+    ASSERT_TRUE(row.patch(copy));
+    HWND messenger = about_support::MessengerWithCopy(copy, row.russian, WatchShellRequests);
+
+    std::string opened = Open(row.link, messenger, log, EnglishAboutCaption);
+
+    EXPECT_EQ(row.opened, opened);
+    if (row.openedLength) {
+        EXPECT_EQ(row.openedLength, opened.size());
+    }
 }
 
-TEST(HomepageCommand, MailAddressIsStillTagged)
-{
-    std::string copy = PatchedCopy("OrvlHook_homemail");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_HOMEPAGE_ADDRESS, "mailto:office@dorvane.example"}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ("mailto:office@dorvane.example?forv_10", OpenHomepageFromMenu(messenger, log));
-}
-
-// ---- The version tag ---------------------------------------------------------------------------
-
-TEST(VersionTag, MissingVersionBlockLeavesTagEmpty)
-{
-    std::string copy = PatchedCopy("OrvlHook_noversion");
-    ASSERT_TRUE(RemoveVersionBlock(copy));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(std::string(EnglishHomepage) + "?forv_", OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(VersionTag, TakesOnlyDigitsBeforeTheFirstComma)
-{
-    std::string copy = PatchedCopy("OrvlHook_digits");
-    ASSERT_TRUE(SetFileVersionTexts(copy, "v2.5 (build 31) beta, 2003, 7", "9.9, 2003"));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(std::string(EnglishHomepage) + "?forv_2531", OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(VersionTag, RussianTagComesFromRussianVersionText)
-{
-    std::string copy = PatchedCopy("OrvlHook_rutag");
-    ASSERT_TRUE(SetFileVersionTexts(copy, "7.7, released", "3.1, выпущена 5 мая 2004 года"));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, true);
-
-    EXPECT_EQ(std::string(RussianHomepage) + "?forv_31", OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(VersionTag, TextWithoutCommaGivesAllItsDigits)
-{
-    std::string copy = PatchedCopy("OrvlHook_nocomma");
-    ASSERT_TRUE(SetFileVersionTexts(copy, "1.0.0.2", "1.0.0.2"));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(std::string(EnglishHomepage) + "?forv_1002", OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(VersionTag, TextStartingWithCommaGivesEmptyTag)
-{
-    std::string copy = PatchedCopy("OrvlHook_comma");
-    ASSERT_TRUE(SetFileVersionTexts(copy, ", 1.0", ", 1.0"));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(std::string(EnglishHomepage) + "?forv_", OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(VersionTag, KeepsAtMostFiftyOneDigits)
-{
-    std::string digits;
-    for (int i = 0; i < 70; ++i)
-        digits += static_cast<char>('0' + i % 10);
-    std::string copy = PatchedCopy("OrvlHook_longtag");
-    ASSERT_TRUE(SetFileVersionTexts(copy, digits + ", released", digits));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(std::string(EnglishHomepage) + "?forv_" + digits.substr(0, 51), OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(VersionTag, OverlongVersionTextIsCutBeforeTheWalk)
-{
-    // 299 characters fit the version buffer; the digits behind them are never seen.
-    std::string text = "1" + Repeat('x', 297) + "2" + "345, released";
-    std::string copy = PatchedCopy("OrvlHook_longversion");
-    ASSERT_TRUE(SetFileVersionTexts(copy, text, text));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(std::string(EnglishHomepage) + "?forv_12", OpenHomepageFromMenu(messenger, log));
-}
-
-// ---- Addresses that do not fit the link buffer -------------------------------------------------
-
-TEST(LinkLength, AddressThatJustTakesTheTagIsTagged)
-{
-    // 291 characters + "?forv_10" = 299, the most the 300-byte link buffer holds.
-    std::string address = "https://www.dorvane.example/" + Repeat('a', 291 - 28);
-    ASSERT_EQ(291u, address.size());
-    std::string copy = PatchedCopy("OrvlHook_fits");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_HOMEPAGE_ADDRESS, address}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(address + "?forv_10", OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(LinkLength, AddressOneTooLongForTheTagIsOpenedUntagged)
-{
-    std::string address = "https://www.dorvane.example/" + Repeat('b', 292 - 28);
-    ASSERT_EQ(292u, address.size());
-    std::string copy = PatchedCopy("OrvlHook_nofit");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_HOMEPAGE_ADDRESS, address}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(address, OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(LinkLength, OverlongAddressIsCutToTheBufferAndOpenedUntagged)
-{
-    std::string address = "https://www.dorvane.example/" + Repeat('c', 400);
-    std::string copy = PatchedCopy("OrvlHook_overlong");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_HOMEPAGE_ADDRESS, address}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(address.substr(0, 299), OpenHomepageFromMenu(messenger, log));
-}
-
-TEST(LinkLength, OverlongSupportAddressIsCutAndOpenedUntagged)
-{
-    std::string address = "https://support.dorvane.example/" + Repeat('d', 400);
-    std::string copy = PatchedCopy("OrvlHook_longsupport");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_SUPPORT_ADDRESS, address}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(address.substr(0, 299), OpenSupportFromAbout(messenger, log, EnglishAboutCaption));
-}
-
-// ---- The support link --------------------------------------------------------------------------
-
-TEST(SupportLink, EnglishWebAddressIsTagged)
-{
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::English);
-
-    std::string opened = OpenSupportFromAbout(messenger, log, EnglishAboutCaption);
-
-    EXPECT_EQ(ModuleString(IDS_SUPPORT_ADDRESS) + "?forv_10", opened);
-    EXPECT_EQ(std::string(EnglishSupport) + "?forv_10", opened);
-}
-
-TEST(SupportLink, RussianMailAddressIsOpenedAsWritten)
-{
-    std::string log = sandbox_browser::UseFreshLog();
-    ASSERT_FALSE(log.empty());
-    HWND messenger = InjectedMessenger(Language::Russian);
-
-    std::string opened = OpenSupportFromAbout(messenger, log, "О плагине Orvella для Windows Messenger...");
-
-    EXPECT_EQ(ModuleString(IDS_SUPPORT_ADDRESS + RUSSIAN_ID_OFFSET), opened);
-    EXPECT_EQ("mailto:support@dorvane.example", opened);
-}
-
-TEST(SupportLink, AddressWithFragmentIsOpenedAsWritten)
-{
-    std::string copy = PatchedCopy("OrvlHook_supportfragment");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_SUPPORT_ADDRESS, "https://support.dorvane.example/orvella#contact"}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ("https://support.dorvane.example/orvella#contact",
-              OpenSupportFromAbout(messenger, log, EnglishAboutCaption));
-}
-
-TEST(SupportLink, MailtoAnywhereInTheAddressKeepsItUntagged)
-{
-    std::string copy = PatchedCopy("OrvlHook_supportmailto");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_SUPPORT_ADDRESS, "https://support.dorvane.example/write?to=mailto:help"}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ("https://support.dorvane.example/write?to=mailto:help",
-              OpenSupportFromAbout(messenger, log, EnglishAboutCaption));
-}
-
-TEST(SupportLink, MailtoSearchIsCaseSensitive)
-{
-    std::string copy = PatchedCopy("OrvlHook_supportupper");
-    ASSERT_TRUE(SetStrings(copy, {{IDS_SUPPORT_ADDRESS, "MAILTO:support@dorvane.example"}}));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ("MAILTO:support@dorvane.example?forv_10", OpenSupportFromAbout(messenger, log, EnglishAboutCaption));
-}
-
-TEST(SupportLink, MissingVersionBlockGivesBareTagMarker)
-{
-    std::string copy = PatchedCopy("OrvlHook_supportnoversion");
-    ASSERT_TRUE(RemoveVersionBlock(copy));
-    std::string log = sandbox_browser::UseFreshLog();
-    HWND messenger = MessengerWithCopy(copy, false);
-
-    EXPECT_EQ(std::string(EnglishSupport) + "?forv_", OpenSupportFromAbout(messenger, log, EnglishAboutCaption));
-}
+INSTANTIATE_TEST_SUITE_P(Copies, PatchedLinks, testing::Values(
+    // The homepage's tag goes behind whatever the address holds.
+    PatchedLink{"OrvlHook_fragment", Homepage("https://www.dorvane.example/orvella#top"), false, Link::Homepage,
+                "https://www.dorvane.example/orvella#top?forv_10", 0},
+    PatchedLink{"OrvlHook_homemail", Homepage("mailto:office@dorvane.example"), false, Link::Homepage,
+                "mailto:office@dorvane.example?forv_10", 0},
+    // The version tag: the digits of the version text before its first comma, at most 51.
+    PatchedLink{"OrvlHook_noversion", NoVersionBlock, false, Link::Homepage,
+                std::string(EnglishHomepage) + "?forv_", 0},
+    PatchedLink{"OrvlHook_digits", VersionTexts("v2.5 (build 31) beta, 2003, 7", "9.9, 2003"), false, Link::Homepage,
+                std::string(EnglishHomepage) + "?forv_2531", 0},
+    PatchedLink{"OrvlHook_rutag", VersionTexts("7.7, released", "3.1, выпущена 5 мая 2004 года"), true,
+                Link::Homepage, std::string(RussianHomepage) + "?forv_31", 0},
+    PatchedLink{"OrvlHook_nocomma", VersionTexts("1.0.0.2", "1.0.0.2"), false, Link::Homepage,
+                std::string(EnglishHomepage) + "?forv_1002", 0},
+    PatchedLink{"OrvlHook_comma", VersionTexts(", 1.0", ", 1.0"), false, Link::Homepage,
+                std::string(EnglishHomepage) + "?forv_", 0},
+    PatchedLink{"OrvlHook_longtag", VersionTexts(Digits(70) + ", released", Digits(70)), false, Link::Homepage,
+                std::string(EnglishHomepage) + "?forv_" + Digits(51), 0},
+    PatchedLink{"OrvlHook_longversion", VersionTexts(OverlongVersionText, OverlongVersionText), false,
+                Link::Homepage, std::string(EnglishHomepage) + "?forv_12", 0},
+    // Addresses that do not fit the link buffer with the tag are opened untagged, cut to it.
+    PatchedLink{"OrvlHook_fits", Homepage(AddressThatJustTakesTheTag), false, Link::Homepage,
+                AddressThatJustTakesTheTag + "?forv_10", 299},
+    PatchedLink{"OrvlHook_nofit", Homepage(AddressOneTooLongForTheTag), false, Link::Homepage,
+                AddressOneTooLongForTheTag, 292},
+    PatchedLink{"OrvlHook_overlong", Homepage(OverlongAddress), false, Link::Homepage, OverlongAddress.substr(0, 299),
+                299},
+    PatchedLink{"OrvlHook_longsupport", Support(OverlongSupportAddress), false, Link::Support,
+                OverlongSupportAddress.substr(0, 299), 299},
+    // The support link is tagged unless it is a mail address ("mailto:" anywhere, as written).
+    PatchedLink{"OrvlHook_supportfragment", Support("https://support.dorvane.example/orvella#contact"), false,
+                Link::Support, "https://support.dorvane.example/orvella#contact", 0},
+    PatchedLink{"OrvlHook_supportmailto", Support("https://support.dorvane.example/write?to=mailto:help"), false,
+                Link::Support, "https://support.dorvane.example/write?to=mailto:help", 0},
+    PatchedLink{"OrvlHook_supportupper", Support("MAILTO:support@dorvane.example"), false, Link::Support,
+                "MAILTO:support@dorvane.example?forv_10", 0},
+    PatchedLink{"OrvlHook_supportnoversion", NoVersionBlock, false, Link::Support,
+                std::string(EnglishSupport) + "?forv_", 0}));

@@ -50,7 +50,8 @@ def balanced_call(source, start):
 
 def main(path):
     source = open(path, encoding="utf-8").read()
-    source = re.sub(r"//[^\n]*", "", source)
+    # Line comments go; "//" inside a string literal (an address) stays.
+    source = re.sub(r'("(?:\\.|[^"\\\n])*")|//[^\n]*', lambda m: m.group(1) or "", source)
     cases = []
     for kind, suite, name in re.findall(r"^\s*(TEST|TEST_F|TEST_P)\s*\(\s*(\w+)\s*,\s*(\w+)\s*\)", source, re.M):
         if kind != "TEST_P":

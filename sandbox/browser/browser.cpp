@@ -7,6 +7,7 @@
 //   "ShowSeconds" DWORD    how long that window stays (default 6)
 #include <windows.h>
 #include "sandbox/browser/browser_log.h"
+#include "sandbox/stand_in_window.h"
 
 namespace {
 
@@ -134,13 +135,7 @@ LRESULT CALLBACK StandInWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 void ShowAddress(HINSTANCE instance, DWORD seconds)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = StandInWindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = WindowClassName;
-    if (!RegisterClassA(&windowClass))
+    if (!sandbox::RegisterStandInWindowClass(instance, StandInWindowProc, WindowClassName))
         return;
     const int width = 460, height = 130;
     int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;

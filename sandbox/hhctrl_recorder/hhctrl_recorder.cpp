@@ -1,5 +1,6 @@
 // Recording stand-in for hhctrl.ocx; see hhctrl_recorder.h for what it answers.
 #include "hhctrl_recorder.h"
+#include "sandbox/stand_in_window.h"
 
 namespace {
 
@@ -61,13 +62,7 @@ LRESULT CALLBACK TopicWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 HWND ShowTopic(const char* address)
 {
     if (!TopicWindow || !IsWindow(TopicWindow)) {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = TopicWindowProc;
-        windowClass.hInstance = Instance;
-        windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = HhRecorderWindowClass;
-        RegisterClassA(&windowClass);  // fails harmlessly when already registered
+        sandbox::RegisterStandInWindowClass(Instance, TopicWindowProc, HhRecorderWindowClass);
         TopicWindow = CreateWindowExA(WS_EX_TOOLWINDOW, HhRecorderWindowClass, "Help (recorder)",
                                       WS_OVERLAPPEDWINDOW, 40, 40, 520, 140,
                                       nullptr, nullptr, Instance, nullptr);

@@ -49,35 +49,42 @@ bool Answer(HWND window, UINT message, WPARAM wParam, LRESULT& result)
         return false;
     }
 }
+
+// Keeps the text of a WM_SETTEXT: a wide one as it is, an ANSI one byte by byte.
+void RememberTextSet(LPARAM lParam, bool wide)
+{
+    InterlockedIncrement(&setTextCount);
+    if (wide) {
+        lstrcpynW(lastTextSet, lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"", 512);
+        return;
+    }
+    const unsigned char* text = lParam ? reinterpret_cast<const unsigned char*>(lParam)
+                                       : reinterpret_cast<const unsigned char*>("");
+    int i = 0;
+    for (; i < 511 && text[i]; ++i)
+        lastTextSet[i] = text[i];
+    lastTextSet[i] = 0;
+}
+
+LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool wide)
+{
+    LRESULT result = 0;
+    if (Answer(window, message, wParam, result))
+        return result;
+    if (message == WM_SETTEXT)
+        RememberTextSet(lParam, wide);
+    return wide ? DefWindowProcW(window, message, wParam, lParam) : DefWindowProcA(window, message, wParam, lParam);
+}
 }
 
 LRESULT CALLBACK MessengerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    LRESULT result = 0;
-    if (Answer(window, message, wParam, result))
-        return result;
-    if (message == WM_SETTEXT) {
-        InterlockedIncrement(&setTextCount);
-        lstrcpynW(lastTextSet, lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"", 512);
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return Procedure(window, message, wParam, lParam, true);
 }
 
 LRESULT CALLBACK MessengerWindowProcedureA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    LRESULT result = 0;
-    if (Answer(window, message, wParam, result))
-        return result;
-    if (message == WM_SETTEXT) {
-        InterlockedIncrement(&setTextCount);
-        const unsigned char* text = lParam ? reinterpret_cast<const unsigned char*>(lParam)
-                                           : reinterpret_cast<const unsigned char*>("");
-        int i = 0;
-        for (; i < 511 && text[i]; ++i)
-            lastTextSet[i] = text[i];
-        lastTextSet[i] = 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return Procedure(window, message, wParam, lParam, false);
 }
 
 const wchar_t* LastTextSet()

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace sandbox {
@@ -17,9 +18,6 @@ const char HookInstalledEventName[] = "Orvella Hook Installed";
 const char ProductMenuCaption[] = "Orvella";
 const char DialogClass[] = "#32770";
 const char MenuPopupClass[] = "#32768";
-const char HelpViewerClass[] = "HH Parent";
-const char BrowserClass[] = "OrvlBrowserStandIn";
-const char BrowserTitle[] = "Browser stand-in";
 
 // The demo fixture's profiles and the report each one gives.
 struct ReportStep { const char* profile; const char* step; };
@@ -177,11 +175,17 @@ bool InMenuMode()
     return GetGUIThreadInfo(GetCurrentThreadId(), &info) && (info.flags & GUI_INMENUMODE);
 }
 
+bool IsHelpViewer(HWND window)
+{
+    return ClassOf(window) == "HH Parent";
+}
+
+// The browser stand-in's window, by its class or else its title.
 HWND FindBrowserWindow()
 {
-    HWND window = FindWindowA(BrowserClass, nullptr);
+    HWND window = FindWindowA("OrvlBrowserStandIn", nullptr);
     if (!window)
-        window = FindWindowA(nullptr, BrowserTitle);
+        window = FindWindowA(nullptr, "Browser stand-in");
     return window && IsWindowVisible(window) ? window : nullptr;
 }
 
@@ -197,6 +201,43 @@ bool ProductMenuInstalled()
 bool WaitForClose(HWND window, DWORD timeoutMs = CloseTimeoutMs)
 {
     return WaitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs);
+}
+
+// Waits for the window that `find` finds, up to timeoutMs; null when none came.
+HWND WaitForWindow(const std::function<HWND()>& find, DWORD timeoutMs)
+{
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = find()) != nullptr; }, timeoutMs);
+    return window;
+}
+
+HWND WaitForOwnWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs)
+{
+    return WaitForWindow([&] { return FindOwnWindow(match); }, timeoutMs);
+}
+
+// Chooses a command in Messenger (posted: what it opens runs in the main loop) and waits for the
+// window it opens.
+HWND OpenWithCommand(UINT command, const std::function<HWND()>& find, DWORD timeoutMs)
+{
+    PostMessageA(Messenger, WM_COMMAND, command, 0);
+    return WaitForWindow(find, timeoutMs);
+}
+
+HWND OpenOwnWithCommand(UINT command, bool (*match)(HWND), DWORD timeoutMs)
+{
+    return OpenWithCommand(command, [match] { return FindOwnWindow(match); }, timeoutMs);
+}
+
+// Posts `message` to the window and waits until it is gone; `what` names it in the log.
+bool CloseWith(HWND window, UINT message, WPARAM wParam, const char* what)
+{
+    PostMessageA(window, message, wParam, 0);
+    if (!WaitForClose(window)) {
+        Log("%s did not close", what);
+        return false;
+    }
+    return true;
 }
 
 void RepaintAll()
@@ -227,6 +268,36 @@ bool Shoot(const char* name)
         return false;
     }
     return true;
+}
+
+// Takes the picture of an open window, then closes it (see CloseWith).
+bool ShootAndClose(HWND window, const char* picture, UINT message, WPARAM wParam, const char* what)
+{
+    bool shot = Shoot(picture);
+    return CloseWith(window, message, wParam, what) && shot;
+}
+
+// A view that a Messenger command opens, and how it is closed once photographed.
+struct View {
+    UINT command;
+    bool (*match)(HWND window);
+    DWORD timeoutMs;
+    const char* picture;
+    UINT closeMessage;
+    WPARAM closeWParam;
+    const char* what;   // names it in the log
+};
+
+// Opens the view, photographs it and closes it. Help and About come from other parts that may be
+// unfinished: a view that does not appear is a warning, not a failure of the tour.
+bool ShowOptionalView(const View& view)
+{
+    HWND window = OpenOwnWithCommand(view.command, view.match, view.timeoutMs);
+    if (!window) {
+        Warn((std::string(view.what) + " did not appear").c_str());
+        return true;
+    }
+    return ShootAndClose(window, view.picture, view.closeMessage, view.closeWParam, view.what);
 }
 
 // ---- Closing what is open -----------------------------------------------------------------------
@@ -336,31 +407,19 @@ bool TestLogonReport(HWND sheet, HWND page, const ReportStep& report)
     Log("test logon with \"%s\"", report.profile);
     // Posted: the report box is modal and must run in the main loop, not inside the tour.
     PostMessageA(button, BM_CLICK, 0, 0);
-    HWND box = nullptr;
-    WaitUntil([&] {
-        box = FindOwnWindow([sheet](HWND window) {
-            return window != sheet && ClassOf(window) == DialogClass && !IsSheet(window);
-        });
-        return box != nullptr;
+    HWND box = WaitForOwnWindow([sheet](HWND window) {
+        return window != sheet && ClassOf(window) == DialogClass && !IsSheet(window);
     }, LogonTimeoutMs);
     if (!box) {
         Log("no report box appeared for \"%s\"", report.profile);
         return false;
     }
-    bool shot = Shoot(report.step);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    if (!WaitForClose(box)) {
-        Log("the report box did not close");
-        return false;
-    }
-    return shot;
+    return ShootAndClose(box, report.step, WM_COMMAND, IDOK, "the report box");
 }
 
 bool ShowSettings()
 {
-    PostMessageA(Messenger, WM_COMMAND, IDM_SETTINGS, 0);
-    HWND sheet = nullptr;
-    WaitUntil([&] { return (sheet = FindOwnWindow(IsSheet)) != nullptr; }, WindowTimeoutMs);
+    HWND sheet = OpenOwnWithCommand(IDM_SETTINGS, IsSheet, WindowTimeoutMs);
     if (!sheet) {
         Log("the settings sheet did not open");
         return false;
@@ -374,59 +433,23 @@ bool ShowSettings()
     if (!ok)
         return false;
     // Cancel: the tour's choices are not kept.
-    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    if (!WaitForClose(sheet)) {
-        Log("the settings sheet did not close");
-        return false;
-    }
-    return true;
+    return CloseWith(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, "the settings sheet");
 }
 
-// Help, About and the homepage come from other parts that may be unfinished: their absence is a
-// warning, not a failure of the tour.
 bool ShowHelp()
 {
-    PostMessageA(Messenger, WM_COMMAND, IDM_HELP, 0);
-    HWND viewer = nullptr;
-    WaitUntil([&] {
-        return (viewer = FindOwnWindow([](HWND window) { return ClassOf(window) == HelpViewerClass; })) != nullptr;
-    }, HelpTimeoutMs);
-    if (!viewer) {
-        Warn("the help viewer did not appear");
-        return true;
-    }
-    bool shot = Shoot("help");
-    PostMessageA(viewer, WM_CLOSE, 0, 0);
-    if (!WaitForClose(viewer)) {
-        Log("the help viewer did not close");
-        return false;
-    }
-    return shot;
+    return ShowOptionalView({IDM_HELP, IsHelpViewer, HelpTimeoutMs, "help", WM_CLOSE, 0, "the help viewer"});
 }
 
 bool ShowAbout()
 {
-    PostMessageA(Messenger, WM_COMMAND, IDM_ABOUT, 0);
-    HWND about = nullptr;
-    WaitUntil([&] { return (about = FindOwnWindow(IsAboutDialog)) != nullptr; }, WindowTimeoutMs);
-    if (!about) {
-        Warn("the About dialog did not appear");
-        return true;
-    }
-    bool shot = Shoot("about");
-    PostMessageA(about, WM_COMMAND, IDOK, 0);
-    if (!WaitForClose(about)) {
-        Log("the About dialog did not close");
-        return false;
-    }
-    return shot;
+    return ShowOptionalView({IDM_ABOUT, IsAboutDialog, WindowTimeoutMs, "about", WM_COMMAND, IDOK, "the About dialog"});
 }
 
+// The homepage, too, may be unfinished: a browser that does not come is a warning.
 bool ShowHomepage()
 {
-    PostMessageA(Messenger, WM_COMMAND, IDM_HOMEPAGE, 0);
-    HWND browser = nullptr;
-    WaitUntil([&] { return (browser = FindBrowserWindow()) != nullptr; }, BrowserTimeoutMs);
+    HWND browser = OpenWithCommand(IDM_HOMEPAGE, FindBrowserWindow, BrowserTimeoutMs);
     if (!browser) {
         Warn("the browser stand-in did not show the homepage (is its \"Show\" setting 1?)");
         return true;

@@ -12,7 +12,15 @@
 
 namespace rig {
 
-class NeighbourSubclass {
+// Both kinds hold a place in the system that a copy would give back twice.
+class Uncopyable {
+public:
+    Uncopyable() = default;
+    Uncopyable(const Uncopyable&) = delete;
+    Uncopyable& operator=(const Uncopyable&) = delete;
+};
+
+class NeighbourSubclass : private Uncopyable {
 public:
     static const int LoopDepth = 40;
     static const int Slots = 8;   // how many may live at once
@@ -21,8 +29,6 @@ public:
     NeighbourSubclass(HWND window, sandbox::CharacterSet calls);
     // Leaves when it is on top; otherwise its procedure stays in the chain and passes messages on.
     ~NeighbourSubclass();
-    NeighbourSubclass(const NeighbourSubclass&) = delete;
-    NeighbourSubclass& operator=(const NeighbourSubclass&) = delete;
 
     bool Installed() const { return slot >= 0 && replaced != nullptr; }
     // A well-behaved add-in leaving while it is on top: puts back what it replaced. Its
@@ -48,12 +54,10 @@ private:
 };
 
 // A WH_GETMESSAGE hook of another add-in on the calling thread; records the message numbers it sees.
-class NeighbourHook {
+class NeighbourHook : private Uncopyable {
 public:
     NeighbourHook();
     ~NeighbourHook();
-    NeighbourHook(const NeighbourHook&) = delete;
-    NeighbourHook& operator=(const NeighbourHook&) = delete;
     bool Installed() const { return hook != nullptr; }
     // Messages seen with number `message` (retrieved and removed from the queue), in order of wParam.
     std::vector<WPARAM> Seen(UINT message) const;

@@ -11,45 +11,49 @@ namespace rig {
 
 // ---- Texts -------------------------------------------------------------------------------
 
-std::string Utf8(const std::wstring& text)
+namespace {
+
+std::wstring ToWide(UINT codePage, const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::wstring();
+    int size = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &result[0], size);
+    return result;
+}
+
+std::string FromWide(UINT codePage, const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int length = static_cast<int>(text.size());
+    int size = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &result[0], size, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text.data(), length, &result[0], size, nullptr, nullptr);
     return result;
+}
+
+} // namespace
+
+std::string Utf8(const std::wstring& text)
+{
+    return FromWide(CP_UTF8, text);
 }
 
 std::wstring Wide(const std::string& utf8)
 {
-    if (utf8.empty())
-        return std::wstring();
-    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), &result[0], size);
-    return result;
+    return ToWide(CP_UTF8, utf8);
 }
 
 std::string Ansi(const std::string& utf8)
 {
-    std::wstring wide = Wide(utf8);
-    if (wide.empty())
-        return std::string();
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &result[0], size, nullptr, nullptr);
-    return result;
+    return FromWide(CP_ACP, Wide(utf8));
 }
 
 std::string FromAnsi(const std::string& bytes)
 {
-    if (bytes.empty())
-        return std::string();
-    int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], size);
-    return Utf8(wide);
+    return Utf8(ToWide(CP_ACP, bytes));
 }
 
 std::string WindowText(HWND window)
@@ -187,23 +191,29 @@ bool InjectAsHost()
     return signalled;
 }
 
-bool EventExists(const char* name)
+namespace {
+
+// Opens the named event for the length of `use`; false when there is none.
+bool WithEvent(const char* name, const std::function<bool(HANDLE)>& use)
 {
     HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
     if (!event)
         return false;
+    bool answer = use(event);
     CloseHandle(event);
-    return true;
+    return answer;
+}
+
+} // namespace
+
+bool EventExists(const char* name)
+{
+    return WithEvent(name, [](HANDLE) { return true; });
 }
 
 bool EventSignalled(const char* name)
 {
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
-    if (!event)
-        return false;
-    bool signalled = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-    CloseHandle(event);
-    return signalled;
+    return WithEvent(name, [](HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; });
 }
 
 // ---- Messenger ------------------------------------------------------------------------------
