@@ -187,15 +187,6 @@ bool InjectAsHost()
     return signalled;
 }
 
-bool EventExists(const char* name)
-{
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
-    if (!event)
-        return false;
-    CloseHandle(event);
-    return true;
-}
-
 bool EventSignalled(const char* name)
 {
     HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
@@ -263,22 +254,6 @@ int CountProductPopups(HMENU menuBar)
 }
 
 // ---- Messages --------------------------------------------------------------------------------
-
-void Pump(DWORD milliseconds)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds)
-            break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
-    }
-}
 
 namespace {
 LPVOID triggerFiber = nullptr;   // the test's main thread, as a fiber

@@ -1,0 +1,44 @@
+#include "sandbox/common/win32_helpers.h"
+
+namespace sandbox {
+
+void Pump(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds)
+            break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+
+bool EventExists(const char* name)
+{
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
+    if (!event)
+        return false;
+    CloseHandle(event);
+    return true;
+}
+
+bool FileBesideProgram(const char* fileName, char (&path)[MAX_PATH])
+{
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    int end = static_cast<int>(length);
+    while (end > 0 && path[end - 1] != '\\' && path[end - 1] != '/')
+        --end;
+    if (end + lstrlenA(fileName) >= MAX_PATH)
+        return false;
+    lstrcpynA(path + end, fileName, MAX_PATH - end);
+    return true;
+}
+
+} // namespace sandbox
