@@ -1103,6 +1103,38 @@ TEST_F(MapiProvider, LogFileGetsEveryLine) {
   EXPECT_EQ(text, "MAPIInitialize null -> 0\r\nMAPIUninitialize\r\n");
 }
 
+// Quiet (for benchmarks), set before the provider's first call in the process: every value is read
+// once, no log file is written, and the calls are still recorded in memory.
+TEST_F(MapiProvider, QuietFixtureIsReadOnceAndWritesNoLogFile) {
+  char dir[MAX_PATH];
+  ASSERT_GT(GetTempPathA(sizeof dir, dir), 0u);
+  char path[MAX_PATH];
+  ASSERT_NE(GetTempFileNameA(dir, "mpq", 0, path), 0u);
+  ASSERT_EQ(MapiFixture::AddProfile(std::string("Alpha"), true), 0);
+  ASSERT_TRUE(MapiFixture::SetLogFile(std::string(path)));
+  ASSERT_TRUE(MapiFixture::SetQuiet(true));
+  ASSERT_EQ(Init(), S_OK);
+  initialized_ = true;
+  for (int read = 0; read < 2; ++read) {
+    SCOPED_TRACE(read ? "after Beta was added to the fixture" : "first read");
+    Ref<IProfAdmin> admin;
+    ASSERT_EQ(M().AdminProfiles(0, admin.out()), S_OK);
+    Ref<IMAPITable> table;
+    ASSERT_EQ(admin->GetProfileTable(0, table.out()), S_OK);
+    RowSet rows;
+    ASSERT_EQ(table->QueryRows(10, 0, rows.out()), S_OK);
+    ASSERT_EQ(rows->cRows, 1u);
+    EXPECT_EQ(Str(rows->aRow[0].lpProps[0]), "Alpha");
+    ASSERT_EQ(MapiFixture::AddProfile(std::string("Beta"), false), read ? 2 : 1);
+  }
+  Uninit();
+  EXPECT_EQ(SandboxMapi::CallCount("ProfAdmin.GetProfileTable"), 2);
+  WIN32_FILE_ATTRIBUTE_DATA file = {};
+  ASSERT_TRUE(GetFileAttributesExA(path, GetFileExInfoStandard, &file));
+  DeleteFileA(path);
+  EXPECT_EQ(file.nFileSizeLow, 0u) << "the quiet provider wrote its log file";
+}
+
 // ---- the demo's sample ----
 
 TEST_F(MapiProvider, DemoFixtureDescribesThreeProfiles) {

@@ -23,7 +23,7 @@ inline std::optional<std::string> RootString(const char* name) { return String(s
 // The HRESULT a step is told to fail with, or S_OK.
 HRESULT StepFailure(const char* name);
 
-// Read once per process: with "Quiet" set, each value and key list is read from the registry
+// Read once per process, at the provider's first call: with "Quiet" set, each value and key list is read from the registry
 // the first time it is asked for and served from memory after that, and no log file is written.
 // For benchmarks, which must not time the stand-in's own registry and file work.
 bool Quiet();
