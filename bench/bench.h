@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include "sandbox/common/win32_helpers.h"
-#include "sandbox/host/inject.h"
 
 #include <string>
 #include <vector>
@@ -56,7 +55,7 @@ void ChooseEnglish();
 HMODULE LoadModule();
 using HookProc = LRESULT(CALLBACK*)(int, WPARAM, LPARAM);
 HookProc ExportedHook(HMODULE module);  // ordinal 1
-// The host's side of the handshake on the calling thread (sandbox/host).
+// The host's side of the handshake on the calling thread.
 using sandbox::HandshakeInProcess;
 
 // ---- Messenger -----------------------------------------------------------------------------

@@ -41,4 +41,19 @@ bool FileBesideProgram(const char* fileName, char (&path)[MAX_PATH])
     return true;
 }
 
+bool HandshakeInProcess(HMODULE module)
+{
+    HOOKPROC hook = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))))
+                           : nullptr;
+    if (!hook)
+        return false;
+    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, HostInjectedEventName);
+    if (!injected)
+        return false;
+    hook(0, 0, 0);
+    bool signalled = WaitForSingleObject(injected, 0) == WAIT_OBJECT_0;
+    CloseHandle(injected);
+    return signalled;
+}
+
 } // namespace sandbox

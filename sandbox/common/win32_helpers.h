@@ -1,5 +1,5 @@
 // Win32 helpers shared by the stand-ins, the test rig and the benchmarks, and the names by which
-// the module meets the world outside it.
+// the module meets the world outside it (the host stand-in's injection is sandbox/host).
 #ifndef ORVL_SANDBOX_COMMON_WIN32_HELPERS_H
 #define ORVL_SANDBOX_COMMON_WIN32_HELPERS_H
 
@@ -15,6 +15,11 @@ const char HookInstalledEventName[] = "Orvella Hook Installed"; // the module's,
 void Pump(DWORD milliseconds = 50);
 
 bool EventExists(const char* name);
+
+// The host's side of the handshake inside the calling process, on the calling thread: creates
+// the host's event, calls the loaded module's ordinal-1 export as the host's hook would, and
+// reports whether the event was signalled.
+bool HandshakeInProcess(HMODULE module);
 
 // `fileName` in the folder of the running program; false when the path would not fit.
 bool FileBesideProgram(const char* fileName, char (&path)[MAX_PATH]);

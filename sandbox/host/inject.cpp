@@ -89,21 +89,6 @@ InjectResult InjectIntoMessenger(DWORD timeoutMs, const char* modulePath)
     return result;
 }
 
-bool HandshakeInProcess(HMODULE module)
-{
-    HOOKPROC hook = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))))
-                           : nullptr;
-    if (!hook)
-        return false;
-    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, HostInjectedEventName);
-    if (!injected)
-        return false;
-    hook(0, 0, 0);
-    bool signalled = WaitForSingleObject(injected, 0) == WAIT_OBJECT_0;
-    CloseHandle(injected);
-    return signalled;
-}
-
 const char* DescribeInjectOutcome(InjectOutcome outcome)
 {
     switch (outcome) {

@@ -32,11 +32,6 @@ struct InjectResult {
 // The calling thread's own messages are handled while waiting, so Messenger may run on it.
 InjectResult InjectIntoMessenger(DWORD timeoutMs, const char* modulePath = nullptr);
 
-// The same handshake inside the calling process, on the calling thread: creates the event, calls
-// the loaded module's ordinal-1 export as the hook would, and reports whether the event was
-// signalled.
-bool HandshakeInProcess(HMODULE module);
-
 const char* DescribeInjectOutcome(InjectOutcome outcome);
 
 } // namespace sandbox
