@@ -7,6 +7,8 @@
 
 namespace bench {
 
+using sandbox::FileBesideProgram;
+
 // ---- Time ----------------------------------------------------------------------------------
 
 LONGLONG Ticks()
@@ -99,15 +101,10 @@ void Exit(int code)
 
 // ---- The module ----------------------------------------------------------------------------
 
-std::string ModulePath()
+std::string PathBesideProgram(const char* fileName)
 {
     char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return ModuleName;
-    std::string text(path, length);
-    size_t slash = text.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string() : text.substr(0, slash + 1)) + ModuleName;
+    return FileBesideProgram(fileName, path) ? std::string(path) : std::string(fileName);
 }
 
 void ChooseEnglish()
@@ -124,7 +121,7 @@ void ChooseEnglish()
 HMODULE LoadModule()
 {
     ChooseEnglish();
-    return LoadLibraryA(ModulePath().c_str());
+    return LoadLibraryA(PathBesideProgram().c_str());
 }
 
 HookProc ExportedHook(HMODULE module)
@@ -132,29 +129,6 @@ HookProc ExportedHook(HMODULE module)
     if (!module)
         return nullptr;
     return reinterpret_cast<HookProc>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))));
-}
-
-bool Handshake(HMODULE module)
-{
-    HookProc hook = ExportedHook(module);
-    if (!hook)
-        return false;
-    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, HostInjectedEvent);
-    if (!injected)
-        return false;
-    hook(0, 0, 0);
-    bool signalled = WaitForSingleObject(injected, 0) == WAIT_OBJECT_0;
-    CloseHandle(injected);
-    return signalled;
-}
-
-bool EventExists(const char* name)
-{
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
-    if (!event)
-        return false;
-    CloseHandle(event);
-    return true;
 }
 
 // ---- Messenger -----------------------------------------------------------------------------
@@ -186,22 +160,6 @@ int ProductPopups(HWND window)
             ++count;
     }
     return count;
-}
-
-void Pump(DWORD milliseconds)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds)
-            break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
-    }
 }
 
 } // namespace bench

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "sandbox/common/win32_helpers.h"
+
 #include <string>
 #include <vector>
 
@@ -38,22 +40,23 @@ std::string Judge(double value, double limit);
 [[noreturn]] void Exit(int code);
 
 // ---- The module ----------------------------------------------------------------------------
-const char HostInjectedEvent[] = "Orvella Dll Injected";
-const char HookInstalledEvent[] = "Orvella Hook Installed";
-const char ModuleName[] = "OrvlHook.dll";
+using sandbox::EventExists;
+using sandbox::HookInstalledEventName;
+using sandbox::HostInjectedEventName;
+using sandbox::ModuleFileName;
+using sandbox::Pump;
+const char ReferenceFileName[] = "orvl_bench_reference.dll";
 
-// OrvlHook.dll in this program's folder.
-std::string ModulePath();
+// A file in this program's folder: OrvlHook.dll by default.
+std::string PathBesideProgram(const char* fileName = ModuleFileName);
 // Chooses English in the module's settings (read when the module loads).
 void ChooseEnglish();
 // ChooseEnglish, then loads the module.
 HMODULE LoadModule();
 using HookProc = LRESULT(CALLBACK*)(int, WPARAM, LPARAM);
 HookProc ExportedHook(HMODULE module);  // ordinal 1
-// The host's side of the handshake on the calling thread: creates the event, calls the export,
-// reports whether the event was signalled, closes the event.
-bool Handshake(HMODULE module);
-bool EventExists(const char* name);
+// The host's side of the handshake on the calling thread.
+using sandbox::HandshakeInProcess;
 
 // ---- Messenger -----------------------------------------------------------------------------
 // The Messenger stand-in window on the calling thread (first windows can fail while Wine's
@@ -61,8 +64,6 @@ bool EventExists(const char* name);
 HWND CreateMessenger();
 // Popups captioned "Orvella" in the window's menu bar.
 int ProductPopups(HWND window);
-// Handles the calling thread's messages for about `milliseconds`.
-void Pump(DWORD milliseconds);
 
 } // namespace bench
 

@@ -1,11 +1,11 @@
 // orvl_bench.exe: the module's benchmarks, run on demand by scripts/bench.sh (never by CTest).
 //   orvl_bench.exe hooks [rounds] [messages]   the menu-trigger hook per message
 //   orvl_bench.exe inject [rounds]             injection, in-process and cross-process
-//   orvl_bench.exe sheet [rounds]              the settings sheet against a bare one
+//   orvl_bench.exe sheet [rounds] [logging]    the settings sheet against bare ones
 //   orvl_bench.exe cpu                         a fixed computation, for the emulation factor
 // Results are "ROW|..." lines (see bench.h), details "INFO|..." lines, failures "ERROR|..." lines.
-// inject-inprocess, inject-replay, messenger and messenger-preloaded are the processes that
-// "inject" starts.
+// "inject-inprocess [dll]", "inject-replay" and "messenger [dll,dll...|-]" are the processes
+// that "inject" starts.
 #include "bench/bench.h"
 #include "bench/bench_modes.h"
 #include "bench/cpu_work.h"
@@ -56,17 +56,15 @@ int main(int argc, char** argv)
     else if (std::strcmp(mode, "inject") == 0)
         result = bench::RunInjectBenchmarks(Argument(argc, argv, 2, 5));
     else if (std::strcmp(mode, "sheet") == 0)
-        result = bench::RunSheetBenchmarks(Argument(argc, argv, 2, 11));
+        result = bench::RunSheetBenchmarks(Argument(argc, argv, 2, 11), argc > 3 && std::strcmp(argv[3], "logging") == 0);
     else if (std::strcmp(mode, "cpu") == 0)
         result = bench::RunCpuProbe();
     else if (std::strcmp(mode, "inject-inprocess") == 0)
-        result = bench::RunInjectInProcessChild();
+        result = bench::RunInjectInProcessChild(argc > 2 ? argv[2] : bench::ModuleFileName);
     else if (std::strcmp(mode, "inject-replay") == 0)
         result = bench::RunInjectReplayChild();
     else if (std::strcmp(mode, "messenger") == 0)
-        result = bench::RunMessengerChild(false);
-    else if (std::strcmp(mode, "messenger-preloaded") == 0)
-        result = bench::RunMessengerChild(true);
+        result = bench::RunMessengerChild(argc > 2 && std::strcmp(argv[2], "-") != 0 ? argv[2] : "");
     else
         std::fprintf(stderr, "usage: orvl_bench.exe hooks|inject|sheet|cpu [rounds] [messages]\n");
     bench::Exit(result);

@@ -11,12 +11,14 @@ int RunHookBenchmarks(int rounds, int count);
 // host stand-in injecting into a Messenger process; each round starts fresh processes
 // (inject_bench.cpp).
 int RunInjectBenchmarks(int rounds);
-int RunInjectInProcessChild();
+int RunInjectInProcessChild(const char* dllName);
 int RunInjectReplayChild();
-int RunMessengerChild(bool preload);
+// preload: DLL names separated by commas, loaded before the Messenger window is made.
+int RunMessengerChild(const char* preload);
 
-// The settings sheet with 100 MAPI profiles against a bare property sheet (sheet_bench.cpp).
-int RunSheetBenchmarks(int rounds);
+// The settings sheet with 100 MAPI profiles against bare property sheets (sheet_bench.cpp);
+// logging: the MAPI stand-in logs every call to a file instead of being quiet.
+int RunSheetBenchmarks(int rounds, bool logging);
 
 // A fixed computation, timed (cpu_work.h); also built natively by scripts/bench.sh to compare.
 int RunCpuProbe();

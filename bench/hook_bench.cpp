@@ -106,8 +106,7 @@ struct Worker {
     ThreadKind kind = ThreadKind::None;
     HMODULE module = nullptr;
     HANDLE thread = nullptr;
-    HANDLE go = nullptr;
-    HANDLE done = nullptr;
+    HANDLE go = nullptr, done = nullptr;  // a job handed out, the job finished
     HWND window = nullptr;
     bool ready = false;
     // The job, set before `go`.
@@ -124,7 +123,7 @@ DWORD WINAPI WorkerMain(LPVOID parameter)
     case ThreadKind::Module:
         worker->window = CreateMessenger();
         Pump(300);
-        worker->ready = worker->window && Handshake(worker->module) && EventExists(HookInstalledEvent)
+        worker->ready = worker->window && HandshakeInProcess(worker->module) && EventExists(HookInstalledEventName)
                         && ProductPopups(worker->window) == 1;
         break;
     case ThreadKind::Empty:
@@ -217,21 +216,18 @@ int RunHookBenchmarks(int rounds, int count)
     std::vector<double> moduleTrigger, emptyTrigger, findWindow, triggerExtra, extraInFindWindows;
     for (int round = 0; round < rounds; ++round) {
         double mo, eo, bo, mt, et, fw;
+        struct Turn {
+            Worker& worker;
+            Job job;
+            double& result;
+        };
+        const Turn turns[] = {{mine, Job::Ordinary, mo}, {empty, Job::Ordinary, eo}, {bare, Job::Ordinary, bo},
+                              {mine, Job::Triggers, mt}, {empty, Job::Triggers, et}, {mine, Job::FindWindow, fw}};
+        const int turnCount = sizeof(turns) / sizeof(turns[0]);
         // Alternate the order, so that a drift in load favours neither side.
-        if (round % 2 == 0) {
-            mo = Run(mine, Job::Ordinary, count);
-            eo = Run(empty, Job::Ordinary, count);
-            bo = Run(bare, Job::Ordinary, count);
-            mt = Run(mine, Job::Triggers, count);
-            et = Run(empty, Job::Triggers, count);
-            fw = Run(mine, Job::FindWindow, count);
-        } else {
-            fw = Run(mine, Job::FindWindow, count);
-            et = Run(empty, Job::Triggers, count);
-            mt = Run(mine, Job::Triggers, count);
-            bo = Run(bare, Job::Ordinary, count);
-            eo = Run(empty, Job::Ordinary, count);
-            mo = Run(mine, Job::Ordinary, count);
+        for (int i = 0; i < turnCount; ++i) {
+            const Turn& turn = turns[round % 2 == 0 ? i : turnCount - 1 - i];
+            turn.result = Run(turn.worker, turn.job, count);
         }
         moduleOrdinary.push_back(mo);
         emptyOrdinary.push_back(eo);

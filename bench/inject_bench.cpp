@@ -1,17 +1,20 @@
 // Injection: from the host's hook call to "Orvella Hook Installed" existing with the menu in
 // Messenger's bar. Every round starts fresh processes, for the module's start-up state:
 //   in-process     a process creates the "MSBLClass" window, then loads the module (timed, for
-//                  context); the export is called there as the host's hook call and timed;
+//                  context); the export is called there as the host's hook call and timed; the
+//                  same for orvl_bench_reference.dll (reference_dll.cpp), the least a DLL must
+//                  do to be injected;
 //   replay         a fresh process with the module loaded makes the export's Win32 calls itself,
 //                  in its order, timed one by one (wine_calls.h), then again on a second window;
-//                  before that it loads each DLL that the module imports on its own, then an empty
-//                  DLL linked like the module, then the module, each timed;
+//                  before that it loads each DLL that the module imports on its own, then the
+//                  reference DLL, then the module, each timed;
 //   cross-process  a Messenger process (the stand-in window and message loop) and this process as
 //                  the host, injecting with the host stand-in's code (sandbox/host); from the
 //                  host's call to the Messenger process seeing the menu and the event after the
 //                  message that carried the hook (the clock is shared by the processes of the
-//                  Wine session); once into a plain Messenger process and once into one that has
-//                  comctl32 and shell32 loaded already.
+//                  Wine session). The module and the reference DLL each go into Messenger
+//                  processes of four kinds: plain, and with the module's imports loaded already
+//                  (comctl32 and shell32; mapi32; all three), so that the cost of each shows.
 #include "bench/bench_modes.h"
 #include "bench/bench.h"
 #include "bench/wine_calls.h"
@@ -34,9 +37,9 @@ const int MaxImports = 24;
 const int MaxLoads = 32;
 
 struct Shared {
-    // in-process child
+    // in-process child (the module or the reference DLL)
     int inProcessOk;
-    double moduleLoadUs;
+    double dllLoadUs;
     double exportUs;
     // replay child
     int replayOk;
@@ -46,7 +49,7 @@ struct Shared {
     char importNames[MaxImports][32];
     double importLoadUs[MaxImports];
     double moduleAfterImportsUs;
-    double referenceLoadUs;  // orvl_bench_reference.dll, with the same imports loaded
+    double referenceLoadUs;  // the reference DLL, with the same imports loaded
     double drawMenuBarUs;    // again, later, on a window that has its menu already
     double frameChangedUs;   // SetWindowPos(SWP_FRAMECHANGED)
     double framePaintedUs;   // RedrawWindow(RDW_FRAME | RDW_UPDATENOW)
@@ -138,46 +141,48 @@ std::vector<std::string> ImportedDlls(const std::string& path)
 
 // ---- Children --------------------------------------------------------------------------------
 
-int RunInjectInProcessChild()
+namespace {
+
+// A child's start: the shared record and the Messenger window, before anything is injected.
+HWND StartChild(Shared*& shared)
 {
-    Shared* shared = OpenShared(false);
-    if (!shared)
-        return 1;
-    // Messenger runs before the module arrives.
-    HWND messenger = CreateMessenger();
+    shared = OpenShared(false);
+    HWND messenger = shared ? CreateMessenger() : nullptr;
+    if (messenger)
+        Pump(300);
+    return messenger;
+}
+
+} // namespace
+
+int RunInjectInProcessChild(const char* dllName)
+{
+    Shared* shared = nullptr;
+    HWND messenger = StartChild(shared);
     if (!messenger)
         return 1;
-    Pump(300);
     ChooseEnglish();
     LONGLONG start = Ticks();
-    HMODULE module = LoadLibraryA(ModulePath().c_str());
-    shared->moduleLoadUs = MicrosecondsSince(start);
-    HookProc hook = ExportedHook(module);
-    if (!hook)
+    HMODULE dll = LoadLibraryA(PathBesideProgram(dllName).c_str());
+    shared->dllLoadUs = MicrosecondsSince(start);
+    if (!ExportedHook(dll))
         return 1;
     Pump(300);
-
-    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, HostInjectedEvent);
     start = Ticks();
-    hook(0, 0, 0);
+    bool answered = HandshakeInProcess(dll);
     shared->exportUs = MicrosecondsSince(start);
-    bool signalled = WaitForSingleObject(injected, 0) == WAIT_OBJECT_0;
-    CloseHandle(injected);
-    shared->inProcessOk = signalled && EventExists(HookInstalledEvent) && ProductPopups(messenger) == 1;
+    shared->inProcessOk = answered && EventExists(HookInstalledEventName) && ProductPopups(messenger) == 1;
     return shared->inProcessOk ? 0 : 1;
 }
 
 int RunInjectReplayChild()
 {
-    Shared* shared = OpenShared(false);
-    if (!shared)
-        return 1;
-    HWND messenger = CreateMessenger();
+    Shared* shared = nullptr;
+    HWND messenger = StartChild(shared);
     if (!messenger)
         return 1;
-    Pump(300);
     // Each DLL that the module imports, loaded on its own in the module's order, then the module.
-    std::vector<std::string> imports = ImportedDlls(ModulePath());
+    std::vector<std::string> imports = ImportedDlls(PathBesideProgram());
     shared->importCount = 0;
     for (const std::string& name : imports) {
         if (shared->importCount >= MaxImports)
@@ -189,14 +194,12 @@ int RunInjectReplayChild()
         lstrcpynA(shared->importNames[index], name.c_str(), sizeof(shared->importNames[index]));
         shared->importLoadUs[index] = loaded ? us : -1.0;
     }
-    // A DLL with nothing in it, linked like the module, for comparison.
-    std::string reference = ModulePath();
-    reference.replace(reference.size() - lstrlenA(ModuleName), std::string::npos, "orvl_bench_reference.dll");
+    // The least a DLL must do to be injected, linked like the module, for comparison.
     LONGLONG start = Ticks();
-    shared->referenceLoadUs = LoadLibraryA(reference.c_str()) ? MicrosecondsSince(start) : -1.0;
+    shared->referenceLoadUs = LoadLibraryA(PathBesideProgram(ReferenceFileName).c_str()) ? MicrosecondsSince(start) : -1.0;
     ChooseEnglish();
     start = Ticks();
-    HMODULE module = LoadLibraryA(ModulePath().c_str());
+    HMODULE module = LoadLibraryA(PathBesideProgram().c_str());
     shared->moduleAfterImportsUs = MicrosecondsSince(start);
     if (!module)
         return 1;
@@ -259,13 +262,18 @@ VOID CALLBACK NoteDllLoaded(ULONG reason, const LoadedDll* data, PVOID context)
 
 } // namespace
 
-int RunMessengerChild(bool preload)
+int RunMessengerChild(const char* preload)
 {
-    // Optionally with the common controls and the shell loaded, as GUI applications often have
-    // them: the module's load then costs only what is its own and MAPI's.
-    if (preload) {
-        LoadLibraryA("comctl32.dll");
-        LoadLibraryA("shell32.dll");
+    // Optionally with some of the module's imports loaded already ("comctl32.dll,shell32.dll"),
+    // as applications that use the common controls, the shell or MAPI have them.
+    std::string names = preload ? preload : "";
+    for (size_t begin = 0; begin < names.size();) {
+        size_t end = names.find(',', begin);
+        if (end == std::string::npos)
+            end = names.size();
+        if (end > begin && !LoadLibraryA(names.substr(begin, end - begin).c_str()))
+            return 1;
+        begin = end + 1;
     }
     Shared* shared = OpenShared(false);
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, MessengerReadyName);
@@ -288,7 +296,7 @@ int RunMessengerChild(bool preload)
     bool seen = false;
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (!seen && ProductPopups(window) == 1 && EventExists(HookInstalledEvent)) {
+        if (!seen && ProductPopups(window) == 1 && EventExists(HookInstalledEventName)) {
             shared->installedSeenAt = Ticks();
             shared->messengerOk = 1;
             seen = true;
@@ -304,31 +312,47 @@ int RunMessengerChild(bool preload)
 
 namespace {
 
-// Starts a Messenger process, injects the module into it with the host stand-in's code and
-// returns the microseconds from the call to Messenger seeing the menu and the event, or -1.
+// The kinds of Messenger process injected into: what each has loaded before the injection.
+struct MessengerKind {
+    const char* label;
+    const char* preload;  // for RunMessengerChild
+};
+const MessengerKind MessengerKinds[] = {
+    {"as it stands", ""},
+    {"comctl32 and shell32 already in Messenger", "comctl32.dll,shell32.dll"},
+    {"MAPI32 already in Messenger", "mapi32.dll"},
+    {"comctl32, shell32 and MAPI32 already in Messenger", "comctl32.dll,shell32.dll,mapi32.dll"},
+};
+const int MessengerKindCount = sizeof(MessengerKinds) / sizeof(MessengerKinds[0]);
+
+// The two DLLs injected: the module and the reference (the least a DLL must do).
+enum Injected { InjectModule, InjectReference, InjectedCount };
+
 struct LoadEvent {
     std::string name;
     double at;  // microseconds after the host's call
 };
 std::vector<LoadEvent> timeline;  // of the last cross-process round
 
-double CrossProcessRound(Shared& shared, HANDLE ready, HANDLE installed, const std::string& modulePath,
-                         bool preloaded, double& answeredUs)
+// Starts a Messenger process of the given kind, injects `dllPath` into it with the host
+// stand-in's code and returns the microseconds from the call to Messenger seeing the menu and
+// the event, or -1.
+double CrossProcessRound(Shared& shared, HANDLE ready, HANDLE installed, const std::string& dllPath,
+                         const MessengerKind& kind)
 {
     ZeroMemory(&shared, sizeof(Shared));
     ResetEvent(ready);
     ResetEvent(installed);
     PROCESS_INFORMATION messenger = {};
-    if (!RunChild(preloaded ? "messenger-preloaded" : "messenger", 0, &messenger))
+    if (!RunChild((std::string("messenger ") + (*kind.preload ? kind.preload : "-")).c_str(), 0, &messenger))
         return -1.0;
     double us = -1.0;
     if (WaitForSingleObject(ready, 60000) == WAIT_OBJECT_0) {
         Sleep(500);  // Messenger is idle in GetMessageA
         LONGLONG start = Ticks();
-        sandbox::InjectResult result = sandbox::InjectIntoMessenger(20000, modulePath.c_str());
-        answeredUs = MicrosecondsSince(start);
+        sandbox::InjectResult result = sandbox::InjectIntoMessenger(20000, dllPath.c_str());
         if (result.outcome == sandbox::InjectOutcome::Injected && WaitForSingleObject(installed, 20000) == WAIT_OBJECT_0
-            && shared.messengerOk && EventExists(HookInstalledEvent)) {
+            && shared.messengerOk && EventExists(HookInstalledEventName)) {
             us = Microseconds(shared.installedSeenAt - start);
             timeline.clear();
             for (int i = 0; i < shared.loadCount; ++i)
@@ -347,6 +371,31 @@ double CrossProcessRound(Shared& shared, HANDLE ready, HANDLE installed, const s
     return us;
 }
 
+// Medians and ranges of one side of a comparison, and of the per-round ratios.
+struct Compared {
+    std::vector<double> us[InjectedCount];
+    std::vector<double> ratios;  // module / reference, in rounds where both were measured
+    void Add(double moduleUs, double referenceUs)
+    {
+        if (moduleUs >= 0)
+            us[InjectModule].push_back(moduleUs);
+        if (referenceUs >= 0)
+            us[InjectReference].push_back(referenceUs);
+        if (moduleUs >= 0 && referenceUs > 0)
+            ratios.push_back(moduleUs / referenceUs);
+    }
+    std::string Figure(Injected which) const
+    {
+        const std::vector<double>& values = us[which];
+        return Format("%.2f ms (%.2f..%.2f)", Median(values) / 1000.0, Minimum(values) / 1000.0,
+                      Maximum(values) / 1000.0);
+    }
+    std::string Ratio() const
+    {
+        return Format("%.2f (rounds %.2f..%.2f)", Median(ratios), Minimum(ratios), Maximum(ratios));
+    }
+};
+
 } // namespace
 
 int RunInjectBenchmarks(int rounds)
@@ -358,15 +407,18 @@ int RunInjectBenchmarks(int rounds)
         std::printf("ERROR|no shared memory or events\n");
         return 1;
     }
-    // The host has the module loaded already: its own load is not part of the injection.
-    std::string modulePath = ModulePath();
-    if (!LoadLibraryA(modulePath.c_str())) {
-        std::printf("ERROR|OrvlHook.dll did not load in the host\n");
-        return 1;
-    }
+    // The host has both DLLs loaded already: their own load in the host is not part of the
+    // injection.
+    const std::string dllPaths[InjectedCount] = {PathBesideProgram(), PathBesideProgram(ReferenceFileName)};
+    const char* const dllNames[InjectedCount] = {ModuleFileName, ReferenceFileName};
+    for (const std::string& path : dllPaths)
+        if (!LoadLibraryA(path.c_str())) {
+            std::printf("ERROR|%s did not load in the host\n", path.c_str());
+            return 1;
+        }
 
-    std::vector<double> exportUs, moduleLoadUs, crossUs, crossPreloadedUs;
-    std::vector<double> plainFirstDllUs, plainModuleDllUs, preloadedFirstDllUs, preloadedModuleDllUs;
+    Compared inProcess, cross[MessengerKindCount];
+    std::vector<double> dllLoadUs[InjectedCount], moduleDllArrivedUs[MessengerKindCount];
     std::vector<double> coldSteps[StepCount], warmSteps[StepCount], coldTotal, warmTotal;
     std::vector<std::vector<double>> importUs;
     std::vector<std::string> importNames;
@@ -374,17 +426,25 @@ int RunInjectBenchmarks(int rounds)
     int failures = 0;
 
     for (int round = 0; round < rounds; ++round) {
+        // The module and the reference in alternating order, so that a drift in load favours
+        // neither.
+        const Injected order[InjectedCount] = {round % 2 ? InjectReference : InjectModule,
+                                               round % 2 ? InjectModule : InjectReference};
         // In-process.
-        ZeroMemory(shared, sizeof(Shared));
-        if (RunChild("inject-inprocess", 120000) && shared->inProcessOk) {
-            exportUs.push_back(shared->exportUs);
-            moduleLoadUs.push_back(shared->moduleLoadUs);
-            Info("inject round %d: in-process export %.0f us, module load %.0f us", round + 1, shared->exportUs,
-                 shared->moduleLoadUs);
-        } else {
-            ++failures;
-            Info("inject round %d: the in-process child failed", round + 1);
+        double exportUs[InjectedCount] = {-1, -1};
+        for (Injected which : order) {
+            ZeroMemory(shared, sizeof(Shared));
+            if (RunChild((std::string("inject-inprocess ") + dllNames[which]).c_str(), 120000) && shared->inProcessOk) {
+                exportUs[which] = shared->exportUs;
+                dllLoadUs[which].push_back(shared->dllLoadUs);
+            } else {
+                ++failures;
+                Info("inject round %d: the in-process child (%s) failed", round + 1, dllNames[which]);
+            }
         }
+        inProcess.Add(exportUs[InjectModule], exportUs[InjectReference]);
+        Info("inject round %d: in-process export: module %.0f us, reference %.0f us", round + 1,
+             exportUs[InjectModule], exportUs[InjectReference]);
 
         // Replay.
         ZeroMemory(shared, sizeof(Shared));
@@ -415,32 +475,33 @@ int RunInjectBenchmarks(int rounds)
             Info("inject round %d: the replay child failed", round + 1);
         }
 
-        // Cross-process, into a plain Messenger process and into one with libraries preloaded.
-        for (int variant = 0; variant < 2; ++variant) {
-            double answered = 0;
-            double us = CrossProcessRound(*shared, ready, installed, modulePath, variant == 1, answered);
-            if (us < 0) {
-                ++failures;
-                Info("inject round %d: cross-process injection (%s) failed", round + 1, variant ? "preloaded" : "plain");
-                continue;
+        // Cross-process, into each kind of Messenger process.
+        for (int kind = 0; kind < MessengerKindCount; ++kind) {
+            double us[InjectedCount] = {-1, -1};
+            for (Injected which : order) {
+                us[which] = CrossProcessRound(*shared, ready, installed, dllPaths[which], MessengerKinds[kind]);
+                if (us[which] < 0) {
+                    ++failures;
+                    Info("inject round %d: cross-process injection of %s (%s) failed", round + 1, dllNames[which],
+                         MessengerKinds[kind].label);
+                    continue;
+                }
+                // When the DLLs arrived in Messenger, and which (first round only, for the log).
+                if (round == 0) {
+                    std::string line;
+                    for (const LoadEvent& event : timeline)
+                        line += Format(" %s@%.0f", event.name.c_str(), event.at);
+                    Info("inject timeline (%s, %s): host's call@0, DLLs loaded in Messenger (us):%s; menu seen@%.0f",
+                         dllNames[which], MessengerKinds[kind].label, line.c_str(), us[which]);
+                }
+                if (which == InjectModule)
+                    for (const LoadEvent& event : timeline)
+                        if (lstrcmpiA(event.name.c_str(), ModuleFileName) == 0)
+                            moduleDllArrivedUs[kind].push_back(event.at);
             }
-            (variant ? crossPreloadedUs : crossUs).push_back(us);
-            // When the DLLs arrived in Messenger, and which (first round only, for the log).
-            if (round == 0) {
-                std::string line;
-                for (const LoadEvent& event : timeline)
-                    line += Format(" %s@%.0f", event.name.c_str(), event.at);
-                Info("inject timeline (%s): host's call@0, DLLs loaded in Messenger (us):%s; menu seen@%.0f",
-                     variant ? "preloaded" : "plain", line.c_str(), us);
-            }
-            if (!timeline.empty()) {
-                (variant ? preloadedFirstDllUs : plainFirstDllUs).push_back(timeline.front().at);
-                for (const LoadEvent& event : timeline)
-                    if (lstrcmpiA(event.name.c_str(), ModuleName) == 0)
-                        (variant ? preloadedModuleDllUs : plainModuleDllUs).push_back(event.at);
-            }
-            Info("inject round %d: cross-process (%s) %.0f us (host saw the answer after %.0f us)", round + 1,
-                 variant ? "preloaded" : "plain", us, answered);
+            cross[kind].Add(us[InjectModule], us[InjectReference]);
+            Info("inject round %d: cross-process (%s): module %.0f us, reference %.0f us", round + 1,
+                 MessengerKinds[kind].label, us[InjectModule], us[InjectReference]);
         }
     }
 
@@ -450,40 +511,44 @@ int RunInjectBenchmarks(int rounds)
              Median(warmSteps[s]));
     for (size_t i = 0; i < importNames.size(); ++i)
         Info("inject module import: %-16s loads in %8.0f us", importNames[i].c_str(), Median(importUs[i]));
-    Info("inject module: OrvlHook.dll with its imports already loaded: %.0f us; an empty DLL linked the same way: "
-         "%.0f us", Median(afterImportsUs), Median(referenceUs));
+    Info("inject module: OrvlHook.dll with its imports already loaded: %.0f us; the reference DLL: %.0f us",
+         Median(afterImportsUs), Median(referenceUs));
     Info("inject DrawMenuBar again: %.0f us; SetWindowPos(SWP_FRAMECHANGED) %.0f us; "
          "RedrawWindow(RDW_FRAME | RDW_UPDATENOW) %.0f us", Median(drawAgainUs), Median(frameChangedUs),
          Median(framePaintedUs));
-
-    Info("inject cross-process (plain): first DLL in Messenger after %.0f us, OrvlHook.dll reported after %.0f us, "
-         "menu seen after %.0f us", Median(plainFirstDllUs), Median(plainModuleDllUs), Median(crossUs));
-    Info("inject cross-process (preloaded): first DLL in Messenger after %.0f us, OrvlHook.dll reported after %.0f us, "
-         "menu seen after %.0f us", Median(preloadedFirstDllUs), Median(preloadedModuleDllUs), Median(crossPreloadedUs));
-    if (exportUs.empty() || crossUs.empty() || coldTotal.empty()) {
+    for (int kind = 0; kind < MessengerKindCount; ++kind)
+        Info("inject cross-process (%s): OrvlHook.dll reported by the loader after %.0f us, menu seen after %.0f us",
+             MessengerKinds[kind].label, Median(moduleDllArrivedUs[kind]), Median(cross[kind].us[InjectModule]));
+    if (inProcess.us[InjectModule].empty() || cross[0].ratios.empty() || coldTotal.empty()) {
         std::printf("ERROR|no injection measurement succeeded\n");
         return 1;
     }
-    double inProcess = Median(exportUs) / 1000.0;
-    double cross = Median(crossUs) / 1000.0;
-    Row("3 Injection", Format("in-process: export call to marker + menu (median of %d processes)",
-                              static_cast<int>(exportUs.size())),
-        Format("%.2f ms (%.2f..%.2f)", inProcess, Minimum(exportUs) / 1000.0, Maximum(exportUs) / 1000.0), "< 5 ms",
-        Judge(inProcess, 5.0));
+
+    double inProcessMs = Median(inProcess.us[InjectModule]) / 1000.0;
+    Row("3 Injection", Format("in-process: export call to marker + menu, module (median of %d processes)",
+                              static_cast<int>(inProcess.us[InjectModule].size())),
+        inProcess.Figure(InjectModule), "< 5 ms", Judge(inProcessMs, 5.0));
+    Row("3 Injection", "in-process: the same, reference DLL (context)", inProcess.Figure(InjectReference));
+    Row("3 Injection", "in-process: module / reference DLL (median of rounds, context)", inProcess.Ratio());
     Row("3 Injection", "in-process: the export's Wine calls made by the benchmark itself (context)",
         Format("first time %.2f ms, again %.2f ms", Median(coldTotal) / 1000.0, Median(warmTotal) / 1000.0));
-    Row("3 Injection", Format("cross-process: host's hook call to marker + menu in Messenger (median of %d)",
-                              static_cast<int>(crossUs.size())),
-        Format("%.2f ms (%.2f..%.2f)", cross, Minimum(crossUs) / 1000.0, Maximum(crossUs) / 1000.0), "< 5 ms",
-        Judge(cross, 5.0));
-    if (!crossPreloadedUs.empty())
-        Row("3 Injection", Format("cross-process, comctl32 and shell32 already in Messenger (median of %d)",
-                                  static_cast<int>(crossPreloadedUs.size())),
-            Format("%.2f ms (%.2f..%.2f)", Median(crossPreloadedUs) / 1000.0, Minimum(crossPreloadedUs) / 1000.0,
-                   Maximum(crossPreloadedUs) / 1000.0),
-            "< 5 ms", Judge(Median(crossPreloadedUs) / 1000.0, 5.0));
+    for (int kind = 0; kind < MessengerKindCount; ++kind) {
+        const Compared& compared = cross[kind];
+        if (compared.us[InjectModule].empty())
+            continue;
+        double moduleMs = Median(compared.us[InjectModule]) / 1000.0;
+        Row("3 Injection", Format("cross-process, %s: host's hook call to marker + menu, module (median of %d)",
+                                  MessengerKinds[kind].label, static_cast<int>(compared.us[InjectModule].size())),
+            compared.Figure(InjectModule), "< 5 ms", Judge(moduleMs, 5.0));
+        Row("3 Injection", Format("cross-process, %s: the same, reference DLL (context)", MessengerKinds[kind].label),
+            compared.Figure(InjectReference));
+        Row("3 Injection", Format("cross-process, %s: module / reference DLL (median of rounds)",
+                                  MessengerKinds[kind].label),
+            compared.Ratio());
+    }
     Row("3 Injection", "loading OrvlHook.dll and its imports into a running Messenger process (context)",
-        Format("%.2f ms", Median(moduleLoadUs) / 1000.0));
+        Format("%.2f ms; the reference DLL %.2f ms", Median(dllLoadUs[InjectModule]) / 1000.0,
+               Median(dllLoadUs[InjectReference]) / 1000.0));
     return 0;
 }
 

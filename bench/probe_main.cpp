@@ -59,7 +59,7 @@ int Probe()
     }
 
     // The export's calls, the first time in this process, then again on a second window.
-    HMODULE resources = LoadLibraryExA(ModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE resources = LoadLibraryExA(PathBesideProgram().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HMODULE pin = GetModuleHandleA("user32.dll");
     HANDLE host1 = CreateEventA(nullptr, TRUE, FALSE, "OrvlBench Probe Host 1");
     HANDLE host2 = CreateEventA(nullptr, TRUE, FALSE, "OrvlBench Probe Host 2");

@@ -34,7 +34,7 @@ if [ "${ORVL_BENCH_IN_DISPLAY:-0}" != 1 ]; then
     $cxx64 -std=c++17 -Os -Wall -Wextra -I"$root" -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0501 \
       -DWINVER=0x0501 -D_WIN32_IE=0x0501 -o "$build/bin/orvl_bench_probe64.exe" \
       "$root/bench/probe_main.cpp" "$root/bench/bench.cpp" "$root/bench/wine_calls.cpp" \
-      "$root/sandbox/messenger/messenger_window.cpp" -static -static-libgcc -static-libstdc++ \
+      "$root/sandbox/messenger/messenger_window.cpp" "$root/sandbox/common/win32_helpers.cpp" -static -static-libgcc -static-libstdc++ \
       -luser32 -ladvapi32 -lgdi32 -lkernel32 -s
   else
     echo "bench: no x86-64 compiler or 64-bit Wine: the comparison without the emulator is left out" >&2
@@ -98,6 +98,9 @@ fi
 . "$root/scripts/wine-env.sh" "$prefix"
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true; [ -e "$probe64" ] && wine64_env wineserver -k 2>/dev/null; true' EXIT
+# Unmanaged windows: with no window manager under Xvfb, Wine otherwise waits two seconds for one
+# every time a window is hidden (after each sheet; never inside a timed span, but it adds up).
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
 # Wine's background processes start once, away from the benchmarks' output.
 wine "$bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &
 
@@ -128,6 +131,8 @@ run() {
 run hooks hooks "${ORVL_BENCH_HOOK_ROUNDS:-21}" "${ORVL_BENCH_HOOK_MESSAGES:-500}"
 run inject inject "${ORVL_BENCH_INJECT_ROUNDS:-5}"
 run sheet sheet "${ORVL_BENCH_SHEET_ROUNDS:-11}"
+# Context: the same with the MAPI stand-in logging every call to a file.
+run sheet-logging sheet "${ORVL_BENCH_SHEET_ROUNDS:-11}" logging
 
 # 5: the module's size and imports. A system DLL is one that the fresh prefix's system folder
 # has and that this build does not make.

@@ -300,17 +300,7 @@ inline HMODULE LoadCopy(const std::string& path, bool russian)
 // The host's side of the handshake for any loaded copy.
 inline bool InjectCopy(HMODULE module)
 {
-    rig::HookProc hook = reinterpret_cast<rig::HookProc>(
-        reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))));
-    if (!hook)
-        return false;
-    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, "Orvella Dll Injected");
-    if (!injected)
-        return false;
-    hook(0, 0, 0);
-    bool signalled = WaitForSingleObject(injected, 0) == WAIT_OBJECT_0;
-    CloseHandle(injected);
-    return signalled;
+    return sandbox::HandshakeInProcess(module);
 }
 
 // ---- The About dialog's captions ------------------------------------------------------------------

@@ -1036,6 +1036,25 @@ TEST_F(MapiProvider, LogFileGetsEveryLine) {
   EXPECT_EQ(text, "MAPIInitialize null -> 0\r\nMAPIUninitialize\r\n");
 }
 
+// Quiet (for benchmarks), set before the provider's first call in the process: every value is read
+// once, no log file is written, and the calls are still recorded in memory.
+TEST_F(MapiProvider, QuietFixtureIsReadOnceAndWritesNoLogFile) {
+  char folder[MAX_PATH];
+  ASSERT_GT(GetTempPathA(sizeof folder, folder), 0u);
+  const std::string log = std::string(folder) + "orvl_quiet_mapi.log";
+  DeleteFileA(log.c_str());
+  ASSERT_TRUE(MapiFixture::SetLogFile(log) && MapiFixture::SetQuiet(true));
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round ? "after the fixture was told to refuse" : "first call");
+    EXPECT_EQ(M().Initialize(nullptr), S_OK);
+    M().Uninitialize();
+    ASSERT_TRUE(MapiFixture::SetInit(std::nullopt, std::nullopt, kLogonFailed));
+  }
+  EXPECT_EQ(SandboxMapi::CallCount("MAPIInitialize"), 2);
+  EXPECT_EQ(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES) << "the quiet provider wrote its log file";
+  DeleteFileA(log.c_str());
+}
+
 // ---- the demo's sample ----
 
 TEST_F(MapiProvider, DemoFixtureDescribesThreeProfiles) {

@@ -4,6 +4,7 @@
 //   exit 1  the injection failed (see the message)
 //   exit 3  the module answered but did not stay installed
 #include "sandbox/host/inject.h"
+#include "sandbox/common/win32_helpers.h"
 
 #include <cstdio>
 
@@ -11,16 +12,6 @@ namespace {
 
 const DWORD InjectTimeoutMs = 20000;
 const DWORD InstalledTimeoutMs = 5000;
-const char HookInstalledEventName[] = "Orvella Hook Installed";
-
-bool EventExists(const char* name)
-{
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
-    if (!event)
-        return false;
-    CloseHandle(event);
-    return true;
-}
 
 } // namespace
 
@@ -41,12 +32,12 @@ int main()
 
     // The module creates its event inside Messenger right after answering.
     DWORD start = GetTickCount();
-    while (!EventExists(HookInstalledEventName) && GetTickCount() - start < InstalledTimeoutMs)
+    while (!sandbox::EventExists(sandbox::HookInstalledEventName) && GetTickCount() - start < InstalledTimeoutMs)
         Sleep(50);
-    if (!EventExists(HookInstalledEventName)) {
-        std::printf("orvl_host: \"%s\" does not exist: the module did not stay in Messenger\n", HookInstalledEventName);
+    if (!sandbox::EventExists(sandbox::HookInstalledEventName)) {
+        std::printf("orvl_host: \"%s\" does not exist: the module did not stay in Messenger\n", sandbox::HookInstalledEventName);
         return 3;
     }
-    std::printf("orvl_host: \"%s\" exists: OrvlHook is resident in Messenger\n", HookInstalledEventName);
+    std::printf("orvl_host: \"%s\" exists: OrvlHook is resident in Messenger\n", sandbox::HookInstalledEventName);
     return 0;
 }

@@ -1,40 +1,31 @@
 #include "sandbox/host/inject.h"
+#include "sandbox/common/win32_helpers.h"
 
 namespace sandbox {
 
 namespace {
 
 const char MessengerClass[] = "MSBLClass";
-const char InjectedEventName[] = "Orvella Dll Injected";
-const char ModuleName[] = "OrvlHook.dll";
 const DWORD NudgeIntervalMs = 100;
 
 // Handles what is queued for the calling thread, then sleeps until the next message, the event
 // or at most waitMs.
 void PumpAndWait(HANDLE event, DWORD waitMs)
 {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    DWORD count = event ? 1 : 0;
-    MsgWaitForMultipleObjects(count, event ? &event : nullptr, FALSE, waitMs, QS_ALLINPUT);
+    Pump(0);
+    MsgWaitForMultipleObjects(event ? 1 : 0, event ? &event : nullptr, FALSE, waitMs, QS_ALLINPUT);
 }
 
-// OrvlHook.dll in the folder of the running program.
-bool ModuleBesideProgram(char (&path)[MAX_PATH])
+// What ends an injection early: the outcome, the error, the handles to give back.
+InjectResult& Fail(InjectResult& result, InjectOutcome outcome, HMODULE module, HANDLE injected)
 {
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    int end = static_cast<int>(length);
-    while (end > 0 && path[end - 1] != '\\' && path[end - 1] != '/')
-        --end;
-    if (end + lstrlenA(ModuleName) >= MAX_PATH)
-        return false;
-    lstrcpynA(path + end, ModuleName, MAX_PATH - end);
-    return true;
+    result.outcome = outcome;
+    result.error = GetLastError();
+    if (module)
+        FreeLibrary(module);
+    if (injected)
+        CloseHandle(injected);
+    return result;
 }
 
 } // namespace
@@ -57,42 +48,24 @@ InjectResult InjectIntoMessenger(DWORD timeoutMs, const char* modulePath)
     char path[MAX_PATH];
     if (modulePath)
         lstrcpynA(path, modulePath, MAX_PATH);
-    else if (!ModuleBesideProgram(path)) {
-        result.outcome = InjectOutcome::NoModule;
-        result.error = ERROR_FILENAME_EXCED_RANGE;
-        return result;
+    else if (!FileBesideProgram(ModuleFileName, path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return Fail(result, InjectOutcome::NoModule, nullptr, nullptr);
     }
 
     // Not signalled until the module answers from inside Messenger.
-    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, InjectedEventName);
-    if (!injected) {
-        result.outcome = InjectOutcome::NoEvent;
-        result.error = GetLastError();
-        return result;
-    }
+    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, HostInjectedEventName);
+    if (!injected)
+        return Fail(result, InjectOutcome::NoEvent, nullptr, nullptr);
     HMODULE module = LoadLibraryA(path);
-    if (!module) {
-        result.outcome = InjectOutcome::NoModule;
-        result.error = GetLastError();
-        CloseHandle(injected);
-        return result;
-    }
+    if (!module)
+        return Fail(result, InjectOutcome::NoModule, nullptr, injected);
     HOOKPROC hookProc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1))));
-    if (!hookProc) {
-        result.outcome = InjectOutcome::NoHookProc;
-        result.error = GetLastError();
-        FreeLibrary(module);
-        CloseHandle(injected);
-        return result;
-    }
+    if (!hookProc)
+        return Fail(result, InjectOutcome::NoHookProc, module, injected);
     HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, hookProc, module, result.messengerThread);
-    if (!hook) {
-        result.outcome = InjectOutcome::NoHook;
-        result.error = GetLastError();
-        FreeLibrary(module);
-        CloseHandle(injected);
-        return result;
-    }
+    if (!hook)
+        return Fail(result, InjectOutcome::NoHook, module, injected);
 
     // The hook runs when Messenger's thread next retrieves a message: give it one, again and
     // again, in case the first arrives before the hook is in place there.

@@ -1,6 +1,7 @@
 #include "fixture_reader.h"
 
 #include <algorithm>
+#include <map>
 
 namespace fx {
 namespace {
@@ -26,9 +27,63 @@ class Key {
   HKEY key_ = nullptr;
 };
 
+std::optional<DWORD> ReadDword(const std::string& subkey, const char* name);
+std::optional<std::string> ReadString(const std::string& subkey, const char* name);
+std::vector<std::string> ReadSubkeys(const std::string& subkey);
+
+// What a quiet provider has read so far. MAPI callers may use several threads.
+struct Memo {
+  CRITICAL_SECTION lock;
+  std::map<std::string, std::optional<DWORD>> dwords;
+  std::map<std::string, std::optional<std::string>> strings;
+  std::map<std::string, std::vector<std::string>> subkeys;
+  Memo() { InitializeCriticalSection(&lock); }
+};
+
+Memo& TheMemo() {
+  static Memo memo;
+  return memo;
+}
+
+// Reads through `read` the first time `where` is asked for, from memory after that.
+template <typename Value, typename Read>
+Value Remembered(std::map<std::string, Value>& seen, const std::string& where, Read read) {
+  Memo& memo = TheMemo();
+  EnterCriticalSection(&memo.lock);
+  auto found = seen.find(where);
+  if (found == seen.end()) found = seen.emplace(where, read()).first;
+  Value value = found->second;
+  LeaveCriticalSection(&memo.lock);
+  return value;
+}
+
+std::string Where(const std::string& subkey, const char* name) { return subkey + '\n' + name; }
+
 }  // namespace
 
+bool Quiet() {
+  static const bool quiet = ReadDword(std::string(), "Quiet").value_or(0) != 0;
+  return quiet;
+}
+
 std::optional<DWORD> Dword(const std::string& subkey, const char* name) {
+  if (!Quiet()) return ReadDword(subkey, name);
+  return Remembered(TheMemo().dwords, Where(subkey, name), [&] { return ReadDword(subkey, name); });
+}
+
+std::optional<std::string> String(const std::string& subkey, const char* name) {
+  if (!Quiet()) return ReadString(subkey, name);
+  return Remembered(TheMemo().strings, Where(subkey, name), [&] { return ReadString(subkey, name); });
+}
+
+std::vector<std::string> Subkeys(const std::string& subkey) {
+  if (!Quiet()) return ReadSubkeys(subkey);
+  return Remembered(TheMemo().subkeys, subkey, [&] { return ReadSubkeys(subkey); });
+}
+
+namespace {
+
+std::optional<DWORD> ReadDword(const std::string& subkey, const char* name) {
   Key key(subkey);
   if (!key.get()) return std::nullopt;
   DWORD type = 0, value = 0, size = sizeof value;
@@ -39,7 +94,7 @@ std::optional<DWORD> Dword(const std::string& subkey, const char* name) {
   return value;
 }
 
-std::optional<std::string> String(const std::string& subkey, const char* name) {
+std::optional<std::string> ReadString(const std::string& subkey, const char* name) {
   Key key(subkey);
   if (!key.get()) return std::nullopt;
   // The value may change between the two queries: retry a few times with the new size.
@@ -61,7 +116,7 @@ std::optional<std::string> String(const std::string& subkey, const char* name) {
   return std::nullopt;
 }
 
-std::vector<std::string> Subkeys(const std::string& subkey) {
+std::vector<std::string> ReadSubkeys(const std::string& subkey) {
   std::vector<std::string> names;
   Key key(subkey);
   if (!key.get()) return names;
@@ -79,6 +134,8 @@ std::vector<std::string> Subkeys(const std::string& subkey) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+}  // namespace
 
 HRESULT StepFailure(const char* name) {
   std::optional<DWORD> value = RootDword(name);

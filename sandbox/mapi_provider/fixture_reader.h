@@ -1,5 +1,6 @@
 // Reads the fixture under HKCU\Software\Orvella Sandbox\MAPI. Every call opens the keys afresh,
-// so a test may change the fixture between two calls on the same object.
+// so a test may change the fixture between two calls on the same object; unless the root value
+// "Quiet" is non-zero when the provider first looks (see Quiet below).
 #pragma once
 
 #include <windows.h>
@@ -21,5 +22,10 @@ inline std::optional<std::string> RootString(const char* name) { return String(s
 
 // The HRESULT a step is told to fail with, or S_OK.
 HRESULT StepFailure(const char* name);
+
+// Read once per process, at the provider's first call: with "Quiet" set, each value and key list is read from the registry
+// the first time it is asked for and served from memory after that, and no log file is written.
+// For benchmarks, which must not time the stand-in's own registry and file work.
+bool Quiet();
 
 }  // namespace fx

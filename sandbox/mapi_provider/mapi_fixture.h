@@ -115,6 +115,11 @@ class MapiFixture {
   // A Windows path the provider appends every record line to.
   static bool SetLogFile(const Text& path) { return SetString(std::string(), "LogFile", path); }
 
+  // Quiet: set before the provider's first call in a process, it makes that provider read each
+  // fixture value once and write no log file (its calls are still recorded in memory). For
+  // benchmarks; Clear() removes it.
+  static bool SetQuiet(bool quiet) { return SetDword(std::string(), "Quiet", quiet ? Number(1) : std::nullopt); }
+
   // Any value below the fixture root ("" is the root itself).
   static bool SetString(const std::string& subkey, const char* name, const Text& text) {
     if (!text) return DeleteValue(subkey, name);

@@ -25,7 +25,8 @@
 //   Release <Kind> refs=<n>                     Release <Kind> on released object (misuse)
 // <hr> and flags are lowercase hex without padding, tags 8 lowercase hex digits.
 // Kinds: ProfAdmin, Table, Session, MailUser. When the fixture value "LogFile" names a file,
-// each line is appended to it as well (CRLF) so that another process can follow a demo run.
+// each line is appended to it as well (CRLF) so that another process can follow a demo run;
+// not when the fixture is quiet (fixture_reader.h).
 
 #include "recorder.h"
 
@@ -73,7 +74,7 @@ void Record(const std::string& line) {
     S().log += line;
     S().log += '\n';
   }
-  AppendToLogFile(line);
+  if (!fx::Quiet()) AppendToLogFile(line);
 }
 
 void RecordMisuse(const std::string& line) {

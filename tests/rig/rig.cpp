@@ -191,31 +191,6 @@ bool InjectAsHost()
     return signalled;
 }
 
-namespace {
-
-// Opens the named event for the length of `use`; false when there is none.
-bool WithEvent(const char* name, const std::function<bool(HANDLE)>& use)
-{
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name);
-    if (!event)
-        return false;
-    bool answer = use(event);
-    CloseHandle(event);
-    return answer;
-}
-
-} // namespace
-
-bool EventExists(const char* name)
-{
-    return WithEvent(name, [](HANDLE) { return true; });
-}
-
-bool EventSignalled(const char* name)
-{
-    return WithEvent(name, [](HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; });
-}
-
 // ---- Messenger ------------------------------------------------------------------------------
 
 HWND CreateMessenger(bool withMenuBar, bool firstItemPopup, sandbox::CharacterSet characterSet)
@@ -273,22 +248,6 @@ int CountProductPopups(HMENU menuBar)
 }
 
 // ---- Messages --------------------------------------------------------------------------------
-
-void Pump(DWORD milliseconds)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds)
-            break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
-    }
-}
 
 namespace {
 LPVOID triggerFiber = nullptr;   // the test's main thread, as a fiber

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include "sandbox/common/win32_helpers.h"
 #include "sandbox/messenger/messenger_window.h"
 #include <functional>
 #include <string>
@@ -51,8 +52,8 @@ HookProc ExportedHook();   // fnOrvlHook, found by ordinal 1
 // The host's side of the handshake, on the calling thread: creates "Orvella Dll Injected",
 // calls fnOrvlHook, reports whether the event was signalled, closes the event.
 bool InjectAsHost();
-bool EventExists(const char* name);
-bool EventSignalled(const char* name);
+using sandbox::EventExists;
+using sandbox::EventSignalled;
 
 // ---- Messenger ------------------------------------------------------------------------------
 // The Messenger stand-in window on the calling thread (see sandbox/messenger/messenger_window.h):
@@ -69,8 +70,8 @@ std::vector<MenuItem> MenuItems(HMENU menu);
 int CountProductPopups(HMENU menuBar);     // popups captioned "Orvella"
 
 // ---- Messages --------------------------------------------------------------------------------
-// Handles pending messages of the calling thread for about `milliseconds`.
-void Pump(DWORD milliseconds = 50);
+// Handles pending messages of the calling thread for about `milliseconds` (default 50).
+using sandbox::Pump;
 // Waits until condition is true or timeout (pumping, or inside a modal script letting the modal
 // loop run); returns the last value of condition.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
