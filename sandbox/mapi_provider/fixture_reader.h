@@ -21,5 +21,7 @@ inline std::optional<std::string> RootString(const char* name) { return String(s
 
 // The HRESULT a step is told to fail with, or S_OK.
 HRESULT StepFailure(const char* name);
+// True when the step is told to answer S_OK yet hand back no object ("NullOutput").
+bool NullOutput(const char* step);
 
 }  // namespace fx
