@@ -730,3 +730,29 @@ TEST(AboutDialog, OkButtonClosesWithResultOneAndReleasesCursor)
     ASSERT_EQ(1u, cursorsDestroyed.size());
     EXPECT_EQ(cursorsLoaded[0], cursorsDestroyed[0]);
 }
+
+// No underlined font can be made at all: both labels keep the dialog's font and still paint as
+// links, in blue.
+TEST(AboutDialog, LabelsWithoutAnyLinkFontStillPaintInBlue)
+{
+    HWND messenger = InjectedMessenger(Language::English);
+    fontCreationsToRefuse = 2;   // each label tries once
+    HFONT dialogFont = nullptr, supportFont = nullptr, homepageFont = nullptr;
+    int supportBlue = 0, homepageBlue = 0;
+
+    WithAboutDialog(messenger, EnglishCaption, [&](ModalScript& script, HWND dialog) {
+        dialogFont = FontOf(dialog);
+        supportFont = FontOf(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+        homepageFont = FontOf(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
+        supportBlue = BluePixels(script, GetDlgItem(dialog, IDC_SUPPORT_LINK));
+        homepageBlue = BluePixels(script, GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
+        CloseWithOk(script, dialog);
+    });
+
+    EXPECT_EQ(0, fontCreationsToRefuse) << "a label did not try to make its font";
+    EXPECT_TRUE(fontsCreated.empty());
+    EXPECT_EQ(dialogFont, supportFont);
+    EXPECT_EQ(dialogFont, homepageFont);
+    EXPECT_GT(supportBlue, 20);
+    EXPECT_GT(homepageBlue, 20);
+}
