@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace rig;
 using namespace about_support;
 using sandbox_browser::ReadLog;
@@ -354,3 +356,52 @@ TEST(SupportLink, MissingVersionBlockGivesBareTagMarker)
 
     EXPECT_EQ(std::string(EnglishSupport) + "?forv_", OpenSupportFromAbout(messenger, log, EnglishAboutCaption));
 }
+
+// ---- A version block that does not hold what the module asks for --------------------------------
+
+namespace {
+
+// Makes the English FileVersion value of the copy's version block claim `characters` characters,
+// fewer than its text has.
+bool ShortenEnglishFileVersion(const std::string& path, WORD characters)
+{
+    std::vector<ResourceEntry> entries = ReadResources(path);
+    const std::wstring key = L"FileVersion";
+    const BYTE* keyBytes = reinterpret_cast<const BYTE*>(key.c_str());
+    for (ResourceEntry& entry : entries) {
+        if (!entry.Is(VersionType, 1))
+            continue;
+        // A node is its length, its value's length and its type (a WORD each), then its key.
+        auto found = std::search(entry.data.begin(), entry.data.end(), keyBytes, keyBytes + (key.size() + 1) * 2);
+        if (found == entry.data.end() || found - entry.data.begin() < 6)
+            return false;
+        size_t valueLength = static_cast<size_t>(found - entry.data.begin()) - 4;
+        entry.data[valueLength] = static_cast<BYTE>(characters & 0xFF);
+        entry.data[valueLength + 1] = static_cast<BYTE>(characters >> 8);
+        return WriteResources(path, entries);
+    }
+    return false;
+}
+
+} // namespace
+
+// 0: the module's query names a value the block lacks; 1: the value claims only 3 of its characters.
+class UnreadableVersion : public testing::TestWithParam<int> {};
+
+TEST_P(UnreadableVersion, TagHoldsOnlyWhatTheBlockGives)
+{
+    const bool missingValue = GetParam() == 0;
+    std::string copy = PatchedCopy(missingValue ? "OrvlHook_novalue" : "OrvlHook_shortvalue");
+    ASSERT_TRUE(SetFileVersionTexts(copy, "12.34, released", "12.34, released"));
+    if (missingValue) {
+        ASSERT_TRUE(SetStrings(copy, {{IDS_VERSION_QUERY_PATH, "\\StringFileInfo\\040904B0\\NoSuchValue"}}));
+    } else {
+        ASSERT_TRUE(ShortenEnglishFileVersion(copy, 3));
+    }
+    std::string log = sandbox_browser::UseFreshLog();
+    HWND messenger = MessengerWithCopy(copy, false);
+
+    EXPECT_EQ(std::string(EnglishHomepage) + (missingValue ? "?forv_" : "?forv_12"), OpenHomepageFromMenu(messenger, log));
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, UnreadableVersion, testing::Values(0, 1));
