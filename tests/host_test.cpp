@@ -682,3 +682,61 @@ TEST(Handshake, ModuleInAFolderTooDeepToPinAnswersButDoesNotStay)
             RemoveDirectoryW(folder->c_str());
     }
 }
+
+// Another program of the session has used up the global atom table, where the router keeps the
+// names of its window properties. The popup still comes, but Messenger's procedure is left as it
+// is: never half routed, with one property made and the other not. Once atoms are free again, the
+// next trigger routes.
+TEST(Trigger, FullAtomTableLeavesMessengerUnroutedUntilAtomsAreFree)
+{
+    std::vector<ATOM> fillers;
+    struct Release {
+        std::vector<ATOM>& atoms;
+        ~Release() { for (ATOM atom : atoms) GlobalDeleteAtom(atom); }
+    } release{fillers};
+    DeleteSettingsKey();
+    HWND messenger = CreateMessenger();
+    ASSERT_NE(nullptr, LoadModule(Language::English));
+    for (int i = 0; i < 0x10000; ++i) {
+        wchar_t name[32];
+        wsprintfW(name, L"orvl filler %d", i);
+        ATOM atom = GlobalAddAtomW(name);
+        if (!atom)
+            break;
+        fillers.push_back(atom);
+    }
+    ASSERT_EQ(0, GlobalAddAtomW(L"orvl one more")) << "the atom table did not fill";
+    const WNDPROC own = reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure);
+
+    // No atom at all, then room for one of the two.
+    for (int room = 0; room < 2; ++room) {
+        SCOPED_TRACE(room ? "room for one atom" : "no room");
+        if (room) {
+            GlobalDeleteAtom(fillers.back());
+            fillers.pop_back();
+        }
+        if (room == 0) {
+            ASSERT_TRUE(InjectAsHost());
+        } else {
+            PostMessageA(messenger, 0x8002, 0, 0);
+        }
+        Pump(50);
+        EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
+        EXPECT_EQ(own, WindowProcedure(messenger));
+        sandbox::ResetMessengerStats();
+        EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageA(messenger, WM_COMMAND, 4242, 0));
+        EXPECT_EQ(1, sandbox::GetMessengerStats().commands);
+    }
+
+    for (ATOM atom : fillers)
+        GlobalDeleteAtom(atom);
+    fillers.clear();
+    PostMessageA(messenger, 0x8002, 0, 0);
+    Pump(50);
+    EXPECT_NE(own, WindowProcedure(messenger)) << "not routed once atoms were free";
+    EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
+    sandbox::ResetMessengerStats();
+    EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageA(messenger, WM_COMMAND, 4243, 0));
+    EXPECT_EQ(1, sandbox::GetMessengerStats().commands);
+    EXPECT_TRUE(MessengerResponds(messenger));
+}
