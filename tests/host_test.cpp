@@ -694,6 +694,13 @@ TEST(Trigger, FullAtomTableLeavesMessengerUnroutedUntilAtomsAreFree)
         std::vector<ATOM>& atoms;
         ~Release() { for (ATOM atom : atoms) GlobalDeleteAtom(atom); }
     } release{fillers};
+    // Global atoms outlive the processes that made them: start from a session in which no module
+    // has made the router's two yet.
+    for (const wchar_t* name : {L"OrvlHook Replaced Procedure", L"OrvlHook Ansi Chain"}) {
+        for (int i = 0; i < 100000 && GlobalFindAtomW(name); ++i)
+            GlobalDeleteAtom(GlobalFindAtomW(name));
+        ASSERT_EQ(0, GlobalFindAtomW(name));
+    }
     DeleteSettingsKey();
     HWND messenger = CreateMessenger();
     ASSERT_NE(nullptr, LoadModule(Language::English));
