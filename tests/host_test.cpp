@@ -670,6 +670,9 @@ TEST(Handshake, ModuleInAFolderTooDeepToPinAnswersButDoesNotStay)
         ASSERT_NE(nullptr, copy);
         EXPECT_TRUE(about_support::InjectCopy(copy)) << "the host got no answer";
         EXPECT_FALSE(EventExists(HookInstalledEvent));
+        // No menu-trigger hook either: a trigger while the module is loaded changes nothing.
+        PostMessageA(messenger, 0x8002, 0, 0);
+        Pump(50);
         EXPECT_EQ(0, CountProductPopups(GetMenu(messenger)));
         EXPECT_TRUE(FreeLibrary(copy));
         EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str())) << "the module pinned itself";

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <random>
 
@@ -119,6 +120,31 @@ protected:
             ASSERT_TRUE(MapiFixture::SetStep(m.failingStep, StepFailure));
         }
     }
+
+    struct Report { bool shown = false; std::string text; UINT icon = 0; };
+
+    // Opens the sheet, chooses profile logon, lets `misbehave` change the provider once the
+    // profile list is read, presses "Test logon" and reads the report.
+    Report TestLogonReport(const std::function<void()>& misbehave)
+    {
+        Report report;
+        WithSettingsSheet(messenger, SheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+            script.Click(page, IDC_PROFILE_LOGON);
+            EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
+            misbehave();
+            SandboxMapi::ResetLog();
+            script.Click(page, IDC_TEST_LOGON);
+            HWND box = script.WaitForWindow("#32770", BoxCaption);
+            if (box) {
+                report.shown = true;
+                report.text = script.MessageBoxText(box);
+                report.icon = script.MessageBoxIcon(box);
+                script.CloseMessageBox(box);
+            }
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
+        return report;
+    }
 };
 
 // ---- The profile list --------------------------------------------------------------------------
@@ -222,24 +248,9 @@ TEST_F(HostileMapi, TestLogonAgainstStoresAndIdentitiesOfEveryShape)
                      std::to_string(static_cast<int>(identityKind)) + ", not mail user " + std::to_string(notMailUser) +
                      ", logon fails " + std::to_string(logonFails) + ", " + Describe(m));
 
-        std::string text;
-        bool shown = false;
-        WithSettingsSheet(messenger, SheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
-            // The profile list is read before the misbehaviour below starts.
-            script.Click(page, IDC_PROFILE_LOGON);
-            EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
-            Apply(m);
-            SandboxMapi::ResetLog();
-            script.Click(page, IDC_TEST_LOGON);
-            HWND box = script.WaitForWindow("#32770", BoxCaption);
-            if (box) {
-                shown = true;
-                text = script.MessageBoxText(box);
-                script.CloseMessageBox(box);
-            }
-            script.PressSheetButton(sheet, PSBTN_CANCEL);
-        });
-        ASSERT_TRUE(shown);
+        Report report = TestLogonReport([&] { Apply(m); });
+        ASSERT_TRUE(report.shown);
+        const std::string& text = report.text;
         EXPECT_LT(text.size(), MessageCapacity);
         EXPECT_EQ(std::string::npos, text.find(std::string(300, 'w'))) << "a text longer than 299 characters was shown";
         // Which report: a failed logon, no store found, or a store whose provider decides.
@@ -323,36 +334,21 @@ TEST_F(HostileMapi, TestLogonStepsThatSucceedWithNothingGiveTheirReports)
         ASSERT_GE(MapiFixture::AddStore(work, std::string("Microsoft Exchange Server"), true), 0);
         ASSERT_TRUE(MapiFixture::SetIdentity(work, std::string("John Doe"), std::string("/o=Dorvane/cn=jdoe"),
                                              std::string("jdoe"), std::string("john.doe@dorvane.example")));
-        std::string text;
-        UINT icon = 0;
-        bool shown = false;
-        WithSettingsSheet(messenger, SheetCaption, [&](ModalScript& script, HWND sheet, HWND page) {
-            // The profile list is read before the misbehaviour below starts.
-            script.Click(page, IDC_PROFILE_LOGON);
-            EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
+        Report report = TestLogonReport([&] {
             EXPECT_TRUE(MapiFixture::SetNullOutput(shape.nullStep ? MapiFixture::Text(shape.nullStep) : std::nullopt));
             EXPECT_TRUE(MapiFixture::SetNullTexts(shape.nullTexts));
             EXPECT_TRUE(MapiFixture::SetSessionDespiteFailure(shape.sessionDespiteFailure));
             if (shape.sessionDespiteFailure) {
                 EXPECT_TRUE(MapiFixture::SetLogonResult(work, static_cast<HRESULT>(0x80040111L)));
             }
-            SandboxMapi::ResetLog();
-            script.Click(page, IDC_TEST_LOGON);
-            HWND box = script.WaitForWindow("#32770", BoxCaption);
-            if (box) {
-                shown = true;
-                text = script.MessageBoxText(box);
-                icon = script.MessageBoxIcon(box);
-                script.CloseMessageBox(box);
-            }
-            script.PressSheetButton(sheet, PSBTN_CANCEL);
         });
-        ASSERT_TRUE(shown);
-        EXPECT_EQ(0u, text.find(shape.header)) << text;
+        ASSERT_TRUE(report.shown);
+        EXPECT_EQ(0u, report.text.find(shape.header)) << report.text;
         if (!shape.block.empty()) {
-            EXPECT_NE(std::string::npos, text.find(shape.block)) << text;
+            EXPECT_NE(std::string::npos, report.text.find(shape.block)) << report.text;
         }
-        EXPECT_EQ(static_cast<UINT>(std::string(shape.header) == ExchangeHeader ? MB_ICONINFORMATION : MB_ICONERROR), icon);
+        EXPECT_EQ(static_cast<UINT>(std::string(shape.header) == ExchangeHeader ? MB_ICONINFORMATION : MB_ICONERROR),
+                  report.icon);
         ExpectCleanAfterwards();
     }
 }
