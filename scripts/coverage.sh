@@ -38,8 +38,9 @@ command -v "$gcov_tool" >/dev/null 2>&1 || { say "$gcov_tool is missing (g++-min
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
   -DORVL_COVERAGE=ON >"$build/configure.log" || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j"$(nproc)"
-# Counters of an earlier run would add up with this one's.
-find "$build" -name '*.gcda' -delete
+# Counters of an earlier run would add up with this one's. Only the module is instrumented.
+objects=$build/CMakeFiles/OrvlHook.dir
+find "$objects" -name '*.gcda' -delete
 
 # The suite as scripts/test.sh runs it (its configure keeps ORVL_COVERAGE from the cache).
 tests=0
@@ -48,14 +49,15 @@ bash "$root/scripts/test.sh" "$build" "$@" || tests=$?
 report=$build/coverage
 rm -rf "$report"; mkdir -p "$report"
 # Only the module's own objects are searched: the build folder also holds the Wine prefix, whose
-# drive Z: leads to the whole file system. Branches: with -fno-exceptions there are no throw branches; --exclude-unreachable-branches drops
-# the ones gcc makes on lines without code of their own (a closing brace, a scope's end).
+# drive Z: leads to the whole file system. Branches: with -fno-exceptions there are no throw
+# branches; --exclude-unreachable-branches drops the ones gcc puts on lines without code of their
+# own (a closing brace, a scope's end).
 gcovr --root "$root" --gcov-executable "$gcov_tool" \
   --filter "$root/host/" --filter "$root/settings/" --filter "$root/mapi/" --filter "$root/about/" \
   --exclude-unreachable-branches \
   --html-details "$report/index.html" --html-title "OrvlHook coverage" \
   --json-summary-pretty --json-summary "$report/summary.json" \
-  "$build/CMakeFiles/OrvlHook.dir" >"$report/gcovr.log" 2>&1 || { cat "$report/gcovr.log" >&2; say "gcovr failed"; exit 1; }
+  "$objects" >"$report/gcovr.log" 2>&1 || { cat "$report/gcovr.log" >&2; say "gcovr failed"; exit 1; }
 
 floor=0
 python3 - "$report/summary.json" "$line_floor" "$branch_floor" <<'EOF' || floor=$?
