@@ -678,3 +678,29 @@ INSTANTIATE_TEST_SUITE_P(Ways, AboutDialogClosing, testing::Values(
     ClosingWay{"WM_CLOSE", {false, WM_CLOSE, 0, 0}, {}},
     ClosingWay{"caption close button", {false, WM_SYSCOMMAND, SC_CLOSE, 0}, {}},
     ClosingWay{"Alt+F4", {true, WM_SYSKEYDOWN, VK_F4, 0x203E0001}, {}}));
+
+// No underlined font can be made at all: both labels keep the dialog's font and still paint as
+// links, in blue.
+TEST(AboutDialog, LabelsWithoutAnyLinkFontStillPaintInBlue)
+{
+    HWND messenger = InjectedMessenger(Language::English);
+    fontCreationsToRefuse = 2;   // each label tries once
+    HFONT dialogFont = nullptr, supportFont = nullptr, homepageFont = nullptr;
+    int supportBlue = 0, homepageBlue = 0;
+
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
+        dialogFont = FontOf(dialog);
+        supportFont = FontOf(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+        homepageFont = FontOf(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
+        supportBlue = BluePixels(script, GetDlgItem(dialog, IDC_SUPPORT_LINK));
+        homepageBlue = BluePixels(script, GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
+        CloseWithOk(script, dialog);
+    });
+
+    EXPECT_EQ(0, fontCreationsToRefuse) << "a label did not try to make its font";
+    EXPECT_TRUE(fontsCreated.empty());
+    EXPECT_EQ(dialogFont, supportFont);
+    EXPECT_EQ(dialogFont, homepageFont);
+    EXPECT_GT(supportBlue, 20);
+    EXPECT_GT(homepageBlue, 20);
+}

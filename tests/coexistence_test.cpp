@@ -349,3 +349,74 @@ TEST_F(Coexistence, OtherHooksSeeEveryMessageWhileTheHostsHookIsInPlaceAndAfter)
 }
 
 } // namespace
+
+// ---- Badly behaved neighbours ----------------------------------------------------------------
+
+namespace {
+
+HHOOK NullPassingHook = nullptr;
+int NullPassingCalls = 0;
+
+// Another add-in's hook that passes the call on without its message.
+LRESULT CALLBACK PassOnWithoutTheMessage(int code, WPARAM wParam, LPARAM)
+{
+    ++NullPassingCalls;
+    return CallNextHookEx(NullPassingHook, code, wParam, 0);
+}
+
+} // namespace
+
+TEST_F(Coexistence, HookThatPassesNoMessageOnIsSurvived)
+{
+    Start();
+    Inject();
+    // Installed after the module's hook, so it is called first and the module's hook gets nothing.
+    NullPassingCalls = 0;
+    NullPassingHook = SetWindowsHookExA(WH_GETMESSAGE, PassOnWithoutTheMessage, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, NullPassingHook);
+    HMENU bar = GetMenu(messenger);
+    ASSERT_TRUE(DeleteMenu(bar, GetMenuItemCount(bar) - 1, MF_BYPOSITION));
+    for (int i = 0; i < 10; ++i)
+        PostMessageW(messenger, i % 2 ? 0x8002 : 0x0400, 0, 0);
+    Pump(50);
+    EXPECT_LE(10, NullPassingCalls);
+    EXPECT_TRUE(MessengerResponds(messenger));
+    EXPECT_EQ(0, CountProductPopups(bar)) << "no message reached the module, yet it acted on one";
+    ASSERT_TRUE(UnhookWindowsHookEx(NullPassingHook));
+    NullPassingHook = nullptr;
+    // With the messages passed on again, the next trigger puts the popup back.
+    PostMessageW(messenger, 0x8002, 0, 0);
+    Pump(50);
+    EXPECT_EQ(1, CountProductPopups(bar));
+    ExpectChainSound({}, "after the hook left");
+}
+
+// A neighbour copies the top procedure of Messenger's window, the module's router, onto a window
+// of its own, one the router never routed: that window's messages get the default handling, and
+// Messenger sees none of them.
+TEST_F(Coexistence, RouterCopiedOntoAnotherWindowGivesItTheDefaultProcedure)
+{
+    Start();
+    Inject();
+    WNDPROC router = WindowProcedure(messenger);
+    ASSERT_NE(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), router);
+    for (CharacterSet set : {CharacterSet::Unicode, CharacterSet::Ansi}) {
+        SCOPED_TRACE(Name(set));
+        const bool unicode = set == CharacterSet::Unicode;
+        HWND other = unicode ? CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)
+                             : CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, other);
+        LONG copied = reinterpret_cast<LONG>(router);
+        ASSERT_NE(0, unicode ? SetWindowLongW(other, GWL_WNDPROC, copied) : SetWindowLongA(other, GWL_WNDPROC, copied));
+        LONG commands = sandbox::GetMessengerStats().commands;
+        EXPECT_EQ(0, SendMessageW(other, WM_COMMAND, MAKEWPARAM(4242, 0), 0));
+        EXPECT_EQ(commands, sandbox::GetMessengerStats().commands) << "a message of another window reached Messenger";
+        EXPECT_TRUE(SendMessageW(other, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"copied")));
+        wchar_t text[16] = L"";
+        EXPECT_EQ(6, SendMessageW(other, WM_GETTEXT, 16, reinterpret_cast<LPARAM>(text)));
+        EXPECT_STREQ(L"copied", text);
+        EXPECT_EQ(unicode, IsWindowUnicode(other) != FALSE);
+        EXPECT_TRUE(DestroyWindow(other));
+    }
+    ExpectChainSound({}, "after the copies were destroyed");
+}

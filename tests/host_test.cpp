@@ -1,5 +1,6 @@
 // Start-up, the injection handshake, the product menu and the command router, driven as the
 // add-in host and Messenger drive them.
+#include "tests/about_links_support.h"
 #include "tests/rig/rig.h"
 #include "sandbox/messenger/messenger_window.h"
 #include "res/resource.h"
@@ -536,4 +537,216 @@ TEST(Binary, IconAndHandCursor)
     EXPECT_EQ(1u, info.yHotspot);
     if (info.hbmMask) DeleteObject(info.hbmMask);
     if (info.hbmColor) DeleteObject(info.hbmColor);
+}
+
+// ---- What Messenger, the host and the module's own file may do to it ---------------------------
+
+namespace {
+
+const WORD MenuResourceType = 4;   // RT_MENU
+
+// A copy of the module whose product menu (both languages) is `menu`, or has none when it is empty.
+std::string CopyWithProductMenu(const char* name, const std::vector<BYTE>& menu)
+{
+    std::string path = about_support::CopyModule(name);
+    if (path.empty())
+        return path;
+    std::vector<about_support::ResourceEntry> kept;
+    int replaced = 0;
+    for (about_support::ResourceEntry& entry : about_support::ReadResources(path)) {
+        if (entry.Is(MenuResourceType, IDR_PRODUCT_MENU) || entry.Is(MenuResourceType, IDR_PRODUCT_MENU + RUSSIAN_ID_OFFSET)) {
+            ++replaced;
+            if (menu.empty())
+                continue;
+            entry.data = menu;
+        }
+        kept.push_back(entry);
+    }
+    if (replaced != 2 || !about_support::WriteResources(path, kept))
+        return std::string();
+    return path;
+}
+
+// A menu template whose only item is a plain command: no popup to hand to Messenger.
+std::vector<BYTE> MenuWithoutPopup()
+{
+    std::vector<BYTE> bytes(4, 0);   // version 0, no extra header
+    const WORD item[] = {MF_END, IDM_SETTINGS, L'S', L'e', L't', L't', L'i', L'n', L'g', L's', 0};
+    const BYTE* itemBytes = reinterpret_cast<const BYTE*>(item);
+    bytes.insert(bytes.end(), itemBytes, itemBytes + sizeof(item));
+    return bytes;
+}
+
+// A copy of the module at a path of exactly `length` characters, in folders made for it.
+std::wstring DeepModuleCopy(size_t length, std::vector<std::wstring>& folders)
+{
+    wchar_t temp[MAX_PATH] = L"";
+    DWORD tempLength = GetTempPathW(MAX_PATH, temp);
+    if (tempLength == 0 || tempLength >= MAX_PATH)
+        return std::wstring();
+    const std::wstring file = L"OrvlHook.dll";
+    std::wstring folder = std::wstring(temp) + L"orvl_deep_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                          std::to_wstring(length);
+    if (!CreateDirectoryW(folder.c_str(), nullptr))
+        return std::wstring();
+    folders.push_back(folder);
+    while (folder.size() + 1 + file.size() < length) {
+        size_t room = length - (folder.size() + 1 + file.size());
+        // Each further folder takes a separator too; never leave a remainder of one character.
+        size_t segment = room > 61 ? 50 : room - 1;
+        folder += L"\\" + std::wstring(segment, L'd');
+        if (!CreateDirectoryW(folder.c_str(), nullptr))
+            return std::wstring();
+        folders.push_back(folder);
+    }
+    std::wstring path = folder + L"\\" + file;
+    std::wstring shipped = rig::Wide(about_support::ShippedModulePath());
+    if (path.size() != length || !CopyFileW(shipped.c_str(), path.c_str(), FALSE))
+        return std::wstring();
+    return path;
+}
+
+} // namespace
+
+// Messenger destroys its menu bar without taking it off the window: the module's appending fails
+// there, costs no menu and leaves the window alone; a new bar gets the popup at the next trigger.
+TEST(Trigger, DestroyedMenuBarIsLeftAloneUntilMessengerSetsANewOne)
+{
+    HWND messenger = InjectedMessenger();
+    ASSERT_TRUE(DestroyMenu(GetMenu(messenger)));
+    ProcessResources before = CountProcessResources();
+    for (int i = 0; i < 10; ++i)
+        PostMessageA(messenger, i % 2 ? 0x8002 : 0x0400, 0, 0);
+    Pump(50);
+    EXPECT_EQ(0, Growth(before, CountProcessResources()).menus) << "a loaded menu was not destroyed";
+    EXPECT_TRUE(MessengerResponds(messenger));
+    ASSERT_TRUE(SetMenu(messenger, sandbox::CreateMessengerMenuBar()));
+    PostMessageA(messenger, 0x8002, 0, 0);
+    Pump(50);
+    ExpectProductPopup(messenger, EnglishItems);
+    EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageA(messenger, WM_COMMAND, 9, 0));
+}
+
+// A module file whose product menu is missing, or holds no popup: the host still gets its answer,
+// Messenger's bar and procedure stay as they were, and no menu is left over.
+TEST(Trigger, ProductMenuThatCannotBeLoadedOrHasNoPopupLeavesMessengerAlone)
+{
+    struct Shape { const char* name; std::vector<BYTE> menu; };
+    const Shape shapes[] = {{"orvl_no_menu", {}}, {"orvl_no_popup", MenuWithoutPopup()}};
+    DeleteSettingsKey();
+    HWND messenger = CreateMessenger();
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        std::string path = CopyWithProductMenu(shape.name, shape.menu);
+        ASSERT_FALSE(path.empty());
+        HMODULE copy = about_support::LoadCopy(path, false);
+        ASSERT_NE(nullptr, copy);
+        int items = GetMenuItemCount(GetMenu(messenger));
+        ProcessResources before = CountProcessResources();
+        EXPECT_TRUE(about_support::InjectCopy(copy)) << "the host got no answer";
+        PostMessageA(messenger, 0x8002, 0, 0);
+        Pump(50);
+        EXPECT_EQ(0, Growth(before, CountProcessResources()).menus) << "a loaded menu was not destroyed";
+        EXPECT_EQ(items, GetMenuItemCount(GetMenu(messenger)));
+        EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
+        EXPECT_TRUE(MessengerResponds(messenger));
+    }
+}
+
+// The host loads the module from a folder so deep that the module cannot pin itself: past
+// MAX_PATH, LoadLibraryA refuses the path; from 521 characters on, the module cannot even read
+// it whole. The host gets its answer, but the module installs no hook and no menu, so that the
+// host's FreeLibrary unloads it with nothing of it left in Messenger.
+TEST(Handshake, ModuleInAFolderTooDeepToPinAnswersButDoesNotStay)
+{
+    DeleteSettingsKey();
+    HWND messenger = CreateMessenger();
+    for (size_t length : {300u, 540u}) {
+        SCOPED_TRACE("path of " + std::to_string(length) + " characters");
+        std::vector<std::wstring> folders;
+        std::wstring path = DeepModuleCopy(length, folders);
+        ASSERT_FALSE(path.empty());
+        HMODULE copy = LoadLibraryW(path.c_str());
+        ASSERT_NE(nullptr, copy);
+        EXPECT_TRUE(about_support::InjectCopy(copy)) << "the host got no answer";
+        EXPECT_FALSE(EventExists(HookInstalledEvent));
+        // No menu-trigger hook either: a trigger while the module is loaded changes nothing.
+        PostMessageA(messenger, 0x8002, 0, 0);
+        Pump(50);
+        EXPECT_EQ(0, CountProductPopups(GetMenu(messenger)));
+        EXPECT_TRUE(FreeLibrary(copy));
+        EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str())) << "the module pinned itself";
+        PostMessageA(messenger, 0x8002, 0, 0);
+        Pump(50);
+        EXPECT_TRUE(MessengerResponds(messenger));
+        EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
+        DeleteFileW(path.c_str());
+        for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+            RemoveDirectoryW(folder->c_str());
+    }
+}
+
+// Another program of the session has used up the global atom table, where the router keeps the
+// names of its window properties. The popup still comes, but Messenger's procedure is left as it
+// is: never half routed, with one property made and the other not. Once atoms are free again, the
+// next trigger routes.
+TEST(Trigger, FullAtomTableLeavesMessengerUnroutedUntilAtomsAreFree)
+{
+    std::vector<ATOM> fillers;
+    struct Release {
+        std::vector<ATOM>& atoms;
+        ~Release() { for (ATOM atom : atoms) GlobalDeleteAtom(atom); }
+    } release{fillers};
+    // Global atoms outlive the processes that made them: start from a session in which no module
+    // has made the router's two yet.
+    for (const wchar_t* name : {L"OrvlHook Replaced Procedure", L"OrvlHook Ansi Chain"}) {
+        for (int i = 0; i < 100000 && GlobalFindAtomW(name); ++i)
+            GlobalDeleteAtom(GlobalFindAtomW(name));
+        ASSERT_EQ(0, GlobalFindAtomW(name));
+    }
+    DeleteSettingsKey();
+    HWND messenger = CreateMessenger();
+    ASSERT_NE(nullptr, LoadModule(Language::English));
+    for (int i = 0; i < 0x10000; ++i) {
+        wchar_t name[32];
+        wsprintfW(name, L"orvl filler %d", i);
+        ATOM atom = GlobalAddAtomW(name);
+        if (!atom)
+            break;
+        fillers.push_back(atom);
+    }
+    ASSERT_EQ(0, GlobalAddAtomW(L"orvl one more")) << "the atom table did not fill";
+    const WNDPROC own = reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure);
+
+    // No atom at all, then room for one of the two.
+    for (int room = 0; room < 2; ++room) {
+        SCOPED_TRACE(room ? "room for one atom" : "no room");
+        if (room) {
+            GlobalDeleteAtom(fillers.back());
+            fillers.pop_back();
+        }
+        if (room == 0) {
+            ASSERT_TRUE(InjectAsHost());
+        } else {
+            PostMessageA(messenger, 0x8002, 0, 0);
+        }
+        Pump(50);
+        EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
+        EXPECT_EQ(own, WindowProcedure(messenger));
+        sandbox::ResetMessengerStats();
+        EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageA(messenger, WM_COMMAND, 4242, 0));
+        EXPECT_EQ(1, sandbox::GetMessengerStats().commands);
+    }
+
+    for (ATOM atom : fillers)
+        GlobalDeleteAtom(atom);
+    fillers.clear();
+    PostMessageA(messenger, 0x8002, 0, 0);
+    Pump(50);
+    EXPECT_NE(own, WindowProcedure(messenger)) << "not routed once atoms were free";
+    EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
+    sandbox::ResetMessengerStats();
+    EXPECT_EQ(sandbox::MessengerCommandAnswer, SendMessageA(messenger, WM_COMMAND, 4243, 0));
+    EXPECT_EQ(1, sandbox::GetMessengerStats().commands);
+    EXPECT_TRUE(MessengerResponds(messenger));
 }

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <random>
 
@@ -116,6 +117,31 @@ protected:
         if (m.failingStep) {
             ASSERT_TRUE(MapiFixture::SetStep(m.failingStep, StepFailure));
         }
+    }
+
+    struct Report { bool shown = false; std::string text; UINT icon = 0; };
+
+    // Opens the sheet, chooses profile logon, lets `misbehave` change the provider once the
+    // profile list is read, presses "Test logon" and reads the report.
+    Report TestLogonReport(const std::function<void()>& misbehave)
+    {
+        Report report;
+        WithSettingsSheet(messenger, SettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+            script.Click(page, IDC_PROFILE_LOGON);
+            EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
+            misbehave();
+            SandboxMapi::ResetLog();
+            script.Click(page, IDC_TEST_LOGON);
+            HWND box = script.WaitForWindow("#32770", TestLogonCaption);
+            if (box) {
+                report.shown = true;
+                report.text = script.MessageBoxText(box);
+                report.icon = script.MessageBoxIcon(box);
+                script.CloseMessageBox(box);
+            }
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
+        return report;
     }
 };
 
@@ -220,24 +246,9 @@ TEST_F(HostileMapi, TestLogonAgainstStoresAndIdentitiesOfEveryShape)
                      std::to_string(static_cast<int>(identityKind)) + ", not mail user " + std::to_string(notMailUser) +
                      ", logon fails " + std::to_string(logonFails) + ", " + Describe(m));
 
-        std::string text;
-        bool shown = false;
-        WithSettingsSheet(messenger, SettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
-            // The profile list is read before the misbehaviour below starts.
-            script.Click(page, IDC_PROFILE_LOGON);
-            EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(page, IDC_TEST_LOGON); }));
-            Apply(m);
-            SandboxMapi::ResetLog();
-            script.Click(page, IDC_TEST_LOGON);
-            HWND box = script.WaitForWindow("#32770", TestLogonCaption);
-            if (box) {
-                shown = true;
-                text = script.MessageBoxText(box);
-                script.CloseMessageBox(box);
-            }
-            script.PressSheetButton(sheet, PSBTN_CANCEL);
-        });
-        ASSERT_TRUE(shown);
+        Report report = TestLogonReport([&] { Apply(m); });
+        ASSERT_TRUE(report.shown);
+        const std::string& text = report.text;
         EXPECT_LT(text.size(), MessageCapacity);
         EXPECT_EQ(std::string::npos, text.find(std::string(300, 'w'))) << "a text longer than 299 characters was shown";
         // Which report: a failed logon, no store found, or a store whose provider decides.
@@ -263,3 +274,79 @@ TEST_F(HostileMapi, TestLogonAgainstStoresAndIdentitiesOfEveryShape)
 }
 
 } // namespace
+
+// ---- Steps that succeed and hand back nothing ------------------------------------------------------
+
+// A provider that answers S_OK yet hands back no object, or texts without their characters: the
+// page has nothing to list, logs on automatically only, and nothing is left to release.
+TEST_F(HostileMapi, ProfileStepsThatSucceedWithNothingLeaveAutomaticLogonOnly)
+{
+    struct Shape { const char* nullStep; bool nullTexts; };
+    const Shape shapes[] = {{"AdminProfiles", false}, {"GetProfileTable", false}, {"ProfileQueryRows", false},
+                            {nullptr, true}};
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.nullStep ? shape.nullStep : "null texts");
+        MapiFixture::Clear();
+        ASSERT_GE(MapiFixture::AddProfile(std::string("Work"), true), 0);
+        ASSERT_GE(MapiFixture::AddProfile(std::string("Home"), false), 0);
+        ASSERT_TRUE(MapiFixture::SetNullOutput(shape.nullStep ? MapiFixture::Text(shape.nullStep) : std::nullopt));
+        ASSERT_TRUE(MapiFixture::SetNullTexts(shape.nullTexts));
+        SetSettingDword("AutoLogon", 0);
+        SetSettingString("Profile", "Work");
+        SandboxMapi::ResetLog();
+        WithSettingsSheet(messenger, SettingsCaption, [&](ModalScript& script, HWND sheet, HWND page) {
+            EXPECT_TRUE(ComboItems(page, IDC_PROFILE_LIST).empty());
+            EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+            EXPECT_FALSE(ControlEnabled(page, IDC_PROFILE_LOGON));
+            EXPECT_FALSE(ControlEnabled(page, IDC_TEST_LOGON));
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
+        EXPECT_TRUE(SandboxMapi::Has("MAPIAdminProfiles flags=0 -> 0")) << SandboxMapi::Log();
+        ExpectCleanAfterwards();
+    }
+}
+
+// The same for the test logon: a logon without a session is a failed one (code 0), a missing
+// table means no store, a missing identity object keeps the placeholders, and a session handed
+// back with a failure is released.
+TEST_F(HostileMapi, TestLogonStepsThatSucceedWithNothingGiveTheirReports)
+{
+    const std::string placeholders = "\r\n\r\n   Account: n/a\r\n   User name: n/a\r\n   E-mail: n/a\r\n   SMTP e-mail: n/a";
+    struct Shape { const char* nullStep; bool nullTexts; bool sessionDespiteFailure; const char* header; std::string block; };
+    const Shape shapes[] = {
+        {"LogonEx", false, false, "Logon error. Error code is 00000000.", ""},
+        {"GetMsgStoresTable", false, false, NoStoreHeader, ""},
+        {"StoreQueryRows", false, false, NoStoreHeader, ""},
+        {"QueryIdentity", false, false, ExchangeHeader, "Service: Microsoft Exchange Server" + placeholders},
+        {"OpenEntry", false, false, ExchangeHeader, "Service: Microsoft Exchange Server" + placeholders},
+        {"QueryInterface", false, false, ExchangeHeader, "Service: Microsoft Exchange Server" + placeholders},
+        {"GetProps", false, false, ExchangeHeader, "Service: Microsoft Exchange Server" + placeholders},
+        {nullptr, true, false, NotExchangeHeader, "Service: n/a" + placeholders},
+        {nullptr, false, true, "Logon error. Error code is 80040111.", ""}};
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(std::string(shape.nullStep ? shape.nullStep : "no null step") + (shape.nullTexts ? ", null texts" : "") +
+                     (shape.sessionDespiteFailure ? ", session despite a failed logon" : ""));
+        MapiFixture::Clear();
+        const int work = MapiFixture::AddProfile(std::string("Work"), true);
+        ASSERT_GE(work, 0);
+        ASSERT_GE(MapiFixture::AddStore(work, std::string("Microsoft Exchange Server"), true), 0);
+        ASSERT_TRUE(MapiFixture::SetIdentity(work, std::string("John Doe"), std::string("/o=Dorvane/cn=jdoe"),
+                                             std::string("jdoe"), std::string("john.doe@dorvane.example")));
+        Report report = TestLogonReport([&] {
+            EXPECT_TRUE(MapiFixture::SetNullOutput(shape.nullStep ? MapiFixture::Text(shape.nullStep) : std::nullopt));
+            EXPECT_TRUE(MapiFixture::SetNullTexts(shape.nullTexts));
+            EXPECT_TRUE(MapiFixture::SetSessionDespiteFailure(shape.sessionDespiteFailure));
+            if (shape.sessionDespiteFailure) {
+                EXPECT_TRUE(MapiFixture::SetLogonResult(work, static_cast<HRESULT>(0x80040111L)));
+            }
+        });
+        ASSERT_TRUE(report.shown);
+        EXPECT_EQ(0u, report.text.find(shape.header)) << report.text;
+        if (!shape.block.empty()) {
+            EXPECT_NE(std::string::npos, report.text.find(shape.block)) << report.text;
+        }
+        EXPECT_EQ(static_cast<UINT>(std::string(shape.header) == ExchangeHeader ? MB_ICONINFORMATION : MB_ICONERROR),
+                  report.icon);
+        ExpectCleanAfterwards();
+    }
+}

@@ -226,3 +226,43 @@ TEST_P(HostileSettings, ModuleLoadsSheetOpensAndCancelKeepsEveryValue)
 INSTANTIATE_TEST_SUITE_P(Shards, HostileSettings, testing::Values(0, 1, 2, 3));
 
 } // namespace
+
+// The first run: no settings key at all. The page offers automatic logon with an empty password,
+// Cancel writes nothing, and OK creates the key with what the page showed.
+TEST(NoSettingsKey, SheetOffersAutomaticLogonCancelWritesNothingOkCreatesTheKey)
+{
+    MapiFixture::Clear();
+    ASSERT_GE(MapiFixture::AddProfile(std::string("Office"), true), 0);
+    HWND messenger = CreateMessenger();
+    ASSERT_NE(nullptr, LoadModule(Language::NoKey));
+    ASSERT_TRUE(SandboxMapi::Load());
+    ASSERT_TRUE(InjectAsHost());
+    for (bool ok : {false, true}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        WithSettingsSheet(messenger, "Orvella Settings", [&](ModalScript& script, HWND sheet, HWND page) {
+            EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
+            EXPECT_FALSE(ControlEnabled(page, IDC_TEST_LOGON));
+            EXPECT_EQ("", ControlText(page, IDC_PASSWORD));
+            EXPECT_EQ(std::vector<std::string>{"Office"}, ComboItems(page, IDC_PROFILE_LIST));
+            script.PressSheetButton(sheet, ok ? PSBTN_OK : PSBTN_CANCEL);
+        });
+        HKEY key = nullptr;
+        LONG opened = RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &key);
+        if (key)
+            RegCloseKey(key);
+        if (!ok) {
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "Cancel wrote the settings key";
+            continue;
+        }
+        ASSERT_EQ(ERROR_SUCCESS, opened);
+        RegValue autoLogon = ReadSetting("AutoLogon");
+        ASSERT_TRUE(autoLogon.present);
+        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), autoLogon.type);
+        EXPECT_EQ(std::string("\x01\0\0\0", 4), autoLogon.data);
+        EXPECT_EQ(std::string("Office", 7), ReadSetting("Profile").data);
+        EXPECT_EQ(std::string("", 1), ReadSetting("Password").data);
+    }
+    ExpectMapiReleasedEverything();
+    MapiFixture::Clear();
+    DeleteSettingsKey();
+}

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace rig;
 using namespace about_support;
 using sandbox_browser::ReadLog;
@@ -140,6 +142,41 @@ bool NoVersionBlock(const std::string& copy)
     return RemoveVersionBlock(copy);
 }
 
+// Makes the English FileVersion value of the copy's version block claim `characters` characters,
+// fewer than its text has.
+bool ShortenEnglishFileVersion(const std::string& path, WORD characters)
+{
+    std::vector<ResourceEntry> entries = ReadResources(path);
+    const std::wstring key = L"FileVersion";
+    const BYTE* keyBytes = reinterpret_cast<const BYTE*>(key.c_str());
+    for (ResourceEntry& entry : entries) {
+        if (!entry.Is(VersionType, 1))
+            continue;
+        // A node is its length, its value's length and its type (a WORD each), then its key.
+        auto found = std::search(entry.data.begin(), entry.data.end(), keyBytes, keyBytes + (key.size() + 1) * 2);
+        if (found == entry.data.end() || found - entry.data.begin() < 6)
+            return false;
+        size_t valueLength = static_cast<size_t>(found - entry.data.begin()) - 4;
+        entry.data[valueLength] = static_cast<BYTE>(characters & 0xFF);
+        entry.data[valueLength + 1] = static_cast<BYTE>(characters >> 8);
+        return WriteResources(path, entries);
+    }
+    return false;
+}
+
+// A version block that does not hold what the module asks for: the query names a value the block
+// lacks, or the value claims only 3 of its characters.
+bool VersionQueryNamesNoValue(const std::string& copy)
+{
+    return SetFileVersionTexts(copy, "12.34, released", "12.34, released")
+        && SetStrings(copy, {{IDS_VERSION_QUERY_PATH, "\\StringFileInfo\\040904B0\\NoSuchValue"}});
+}
+
+bool VersionValueCutShort(const std::string& copy)
+{
+    return SetFileVersionTexts(copy, "12.34, released", "12.34, released") && ShortenEnglishFileVersion(copy, 3);
+}
+
 // 291 characters + "?forv_10" = 299, the most the 300-byte link buffer holds.
 const std::string AddressThatJustTakesTheTag = "https://www.dorvane.example/" + Repeat('a', 291 - 28);
 const std::string AddressOneTooLongForTheTag = "https://www.dorvane.example/" + Repeat('b', 292 - 28);
@@ -239,6 +276,10 @@ INSTANTIATE_TEST_SUITE_P(Copies, PatchedLinks, testing::Values(
                 std::string(EnglishHomepage) + "?forv_" + Digits(51), 0},
     PatchedLink{"OrvlHook_longversion", VersionTexts(OverlongVersionText, OverlongVersionText), false,
                 Link::Homepage, std::string(EnglishHomepage) + "?forv_12", 0},
+    PatchedLink{"OrvlHook_novalue", VersionQueryNamesNoValue, false, Link::Homepage,
+                std::string(EnglishHomepage) + "?forv_", 0},
+    PatchedLink{"OrvlHook_shortvalue", VersionValueCutShort, false, Link::Homepage,
+                std::string(EnglishHomepage) + "?forv_12", 0},
     // Addresses that do not fit the link buffer with the tag are opened untagged, cut to it.
     PatchedLink{"OrvlHook_fits", Homepage(AddressThatJustTakesTheTag), false, Link::Homepage,
                 AddressThatJustTakesTheTag + "?forv_10", 299},

@@ -36,7 +36,7 @@ HRESULT WINAPI MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin) {
   if (lppProfAdmin) *lppProfAdmin = nullptr;
   HRESULT hr = sbx::IsInitialized() ? fx::StepFailure("FailAdminProfiles") : sbx::kMapiENotInitialized;
   if (hr == S_OK && !lppProfAdmin) hr = MAPI_E_INVALID_PARAMETER;
-  if (hr == S_OK) *lppProfAdmin = new sbx::ProfAdmin();
+  if (hr == S_OK && !fx::NullOutput("AdminProfiles")) *lppProfAdmin = new sbx::ProfAdmin();
   sbx::Record("MAPIAdminProfiles flags=" + sbx::Hex(ulFlags) + " -> " + sbx::Hex(static_cast<ULONG>(hr)));
   return hr;
 }
@@ -52,7 +52,10 @@ HRESULT WINAPI MAPILogonEx(ULONG_PTR ulUIParam, LPSTR lpszProfileName, LPSTR lps
       hr = MAPI_E_LOGON_FAILED;
     } else {
       hr = static_cast<HRESULT>(fx::Dword(*key, "LogonResult").value_or(S_OK));
-      if (SUCCEEDED(hr)) *lppSession = new sbx::Session(*key);
+      // A misbehaving provider: success without a session, or a failure that hands one back.
+      const bool session = SUCCEEDED(hr) ? !fx::NullOutput("LogonEx")
+                                         : fx::RootDword("SessionDespiteFailure").value_or(0) != 0;
+      if (session) *lppSession = new sbx::Session(*key);
     }
   }
   sbx::Record("MAPILogonEx ui=" + sbx::Hex8(static_cast<ULONG>(ulUIParam)) + " profile=" +

@@ -142,4 +142,9 @@ HRESULT StepFailure(const char* name) {
   return value ? static_cast<HRESULT>(*value) : S_OK;
 }
 
+bool NullOutput(const char* step) {
+  std::optional<std::string> value = RootString("NullOutput");
+  return value && *value == step;
+}
+
 }  // namespace fx

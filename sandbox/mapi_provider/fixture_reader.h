@@ -22,6 +22,8 @@ inline std::optional<std::string> RootString(const char* name) { return String(s
 
 // The HRESULT a step is told to fail with, or S_OK.
 HRESULT StepFailure(const char* name);
+// True when the step is told to answer S_OK yet hand back no object ("NullOutput").
+bool NullOutput(const char* step);
 
 // Read once per process, at the provider's first call: with "Quiet" set, each value and key list is read from the registry
 // the first time it is asked for and served from memory after that, and no log file is written.

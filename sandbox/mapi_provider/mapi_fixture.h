@@ -112,6 +112,19 @@ class MapiFixture {
            SetDword(std::string(), "RotateValues", AsNumber(rotateValues));
   }
 
+  // Misbehaviour: one step answers S_OK yet hands back no object (nullopt: none does). The steps
+  // are "AdminProfiles", "GetProfileTable", "ProfileQueryRows", "LogonEx", "GetMsgStoresTable",
+  // "StoreQueryRows", "QueryIdentity", "OpenEntry", "QueryInterface" (of the identity), "GetProps".
+  static bool SetNullOutput(const Text& step) { return SetString(std::string(), "NullOutput", step); }
+
+  // Misbehaviour: every ANSI text value comes back with its own tag and a null pointer.
+  static bool SetNullTexts(bool on) { return SetDword(std::string(), "NullTexts", on ? Number(1) : std::nullopt); }
+
+  // Misbehaviour: a logon that fails still hands back a session, which the caller must release.
+  static bool SetSessionDespiteFailure(bool on) {
+    return SetDword(std::string(), "SessionDespiteFailure", on ? Number(1) : std::nullopt);
+  }
+
   // A Windows path the provider appends every record line to.
   static bool SetLogFile(const Text& path) { return SetString(std::string(), "LogFile", path); }
 

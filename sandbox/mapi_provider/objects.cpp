@@ -333,7 +333,7 @@ STDMETHODIMP Table::QueryRows(LONG lRowCount, ULONG ulFlags, LPSRowSet* lppRows)
   HRESULT hr = fx::StepFailure(kind_ == Kind::Profiles ? "FailProfileQueryRows" : "FailStoreQueryRows");
   size_t count = 0;
   if (hr == S_OK && (!lppRows || lRowCount <= 0)) hr = MAPI_E_INVALID_PARAMETER;
-  if (hr == S_OK) {
+  if (hr == S_OK && !fx::NullOutput(kind_ == Kind::Profiles ? "ProfileQueryRows" : "StoreQueryRows")) {
     const size_t left = view_.size() - position_;
     // A misbehaving provider may hand back more rows than were asked for.
     const size_t asked = static_cast<size_t>(lRowCount) + fx::RootDword("ExtraRows").value_or(0);
@@ -370,7 +370,7 @@ STDMETHODIMP ProfAdmin::GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
   if (lppTable) *lppTable = nullptr;
   HRESULT hr = fx::StepFailure("FailGetProfileTable");
   if (hr == S_OK && !lppTable) hr = MAPI_E_INVALID_PARAMETER;
-  if (hr == S_OK)
+  if (hr == S_OK && !fx::NullOutput("GetProfileTable"))
     *lppTable = new Table(Table::Kind::Profiles, ProfileRows(),
                           std::vector<ULONG>(std::begin(kProfileColumns), std::end(kProfileColumns)));
   Call("GetProfileTable flags=" + Hex(ulFlags) + " -> " + Hex(static_cast<ULONG>(hr)));
@@ -406,7 +406,7 @@ STDMETHODIMP Session::GetMsgStoresTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
   if (lppTable) *lppTable = nullptr;
   HRESULT hr = loggedOff_ ? kMapiEEndOfSession : fx::StepFailure("FailGetMsgStoresTable");
   if (hr == S_OK && !lppTable) hr = MAPI_E_INVALID_PARAMETER;
-  if (hr == S_OK)
+  if (hr == S_OK && !fx::NullOutput("GetMsgStoresTable"))
     *lppTable = new Table(Table::Kind::Stores, StoreRows(profileKey_),
                           std::vector<ULONG>(std::begin(kStoreColumns), std::end(kStoreColumns)));
   Call("GetMsgStoresTable flags=" + Hex(ulFlags) + " -> " + Hex(static_cast<ULONG>(hr)));
@@ -435,7 +435,7 @@ STDMETHODIMP Session::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpI
         std::memcmp(lpEntryID, identity.data(), identity.size()) != 0)
       hr = MAPI_E_NOT_FOUND;
   }
-  if (hr == S_OK) {
+  if (hr == S_OK && !fx::NullOutput("OpenEntry")) {
     MailUser* user = new MailUser(profileKey_);
     if (lpInterface && !IsEqualGUID(*lpInterface, kIidIMAPIProp) && !IsEqualGUID(*lpInterface, kIidIUnknown) &&
         !(IsEqualGUID(*lpInterface, kIidIMailUser) && user->IsMailUser())) {
@@ -467,7 +467,7 @@ STDMETHODIMP Session::QueryIdentity(ULONG* lpcbEntryID, LPENTRYID* lppEntryID) {
   if (lppEntryID) *lppEntryID = nullptr;
   HRESULT hr = loggedOff_ ? kMapiEEndOfSession : fx::StepFailure("FailQueryIdentity");
   if (hr == S_OK && (!lpcbEntryID || !lppEntryID)) hr = MAPI_E_INVALID_PARAMETER;
-  if (hr == S_OK) {
+  if (hr == S_OK && !fx::NullOutput("QueryIdentity")) {
     const std::vector<BYTE> id = IdentityEntryId(profileKey_);
     void* buffer = nullptr;
     if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(id.size()), &buffer))) {
@@ -511,6 +511,11 @@ STDMETHODIMP MailUser::QueryInterface(REFIID riid, LPVOID* ppv) {
     Call("QueryInterface iid=" + IidName(riid) + " -> " + Hex(static_cast<ULONG>(fail)));
     return fail;
   }
+  if (fx::NullOutput("QueryInterface")) {
+    if (ppv) *ppv = nullptr;
+    Call("QueryInterface iid=" + IidName(riid) + " -> 0 (no object)");
+    return S_OK;
+  }
   static const IID* const all[] = {&kIidIUnknown, &kIidIMAPIProp, &kIidIMailUser};
   return QueryFrom(riid, ppv, this, all, IsMailUser() ? 3 : 2);
 }
@@ -524,7 +529,7 @@ STDMETHODIMP MailUser::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, U
   if (lppPropArray) *lppPropArray = nullptr;
   HRESULT hr = fx::StepFailure("FailGetProps");
   if (hr == S_OK && (!lpcValues || !lppPropArray)) hr = MAPI_E_INVALID_PARAMETER;
-  if (hr == S_OK) {
+  if (hr == S_OK && !fx::NullOutput("GetProps")) {
     const Row row = IdentityRow(profileKey_);
     std::vector<ULONG> tags;
     if (lpPropTagArray) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fixture_reader.h"
 #include "recorder.h"
 
 namespace sbx {
@@ -16,6 +17,8 @@ const Prop* FindProp(const Row& row, ULONG tag) {
 
 int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* values, void* owner, bool rotate) {
   int errors = 0;
+  // A misbehaving provider: every ANSI text comes back with its tag and a null pointer.
+  const bool nullTexts = fx::RootDword("NullTexts").value_or(0) != 0;
   for (ULONG i = 0; i < count; ++i) {
     SPropValue& out = values[i];
     std::memset(&out, 0, sizeof out);
@@ -29,6 +32,7 @@ int FillValues(const Row& row, const ULONG* tags, ULONG count, SPropValue* value
           out.Value.b = prop->flag ? 1 : 0;
           break;
         case PT_STRING8: {
+          if (nullTexts) break;
           void* text = nullptr;
           if (FAILED(MAPIAllocateMore(static_cast<ULONG>(prop->text.size() + 1), owner, &text)))
             return -1;

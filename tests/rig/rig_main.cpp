@@ -48,6 +48,11 @@ int main(int argc, char** argv)
     // already reported.
     fflush(stdout);
     fflush(stderr);
+#ifdef ORVL_COVERAGE
+    // An instrumented module writes its counters when it is detached, which TerminateProcess skips.
+    ExitProcess(static_cast<UINT>(result));
+#else
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
+#endif
     return result;
 }
