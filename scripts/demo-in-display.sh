@@ -28,9 +28,8 @@ else
   say "making the Wine prefix $prefix"
   bash "$root/scripts/make-prefix.sh" "$prefix" "$build"/prefix-reg/*.reg
 fi
-# Wine under the emulator misses its own fonts; without Marlett the caption buttons show letters.
-# (Only Marlett: the dialogs are laid out for narrower text than Wine's Tahoma gives.)
-cp -n /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+# Wine takes Marlett (caption buttons) and Tahoma from the package fonts-wine, which setup.sh
+# installs; without it the buttons show letters.
 . "$root/scripts/wine-env.sh" "$prefix"
 wineserver -p            # one server for the whole run saves a start per process
 trap 'wineserver -k 2>/dev/null || true' EXIT
