@@ -2,13 +2,16 @@
 # Runs the README's test command on a fresh minimal Debian system of the given release, made in a
 # folder on this machine: proves the tree on Debian 12 from a Debian 13 machine and the other way
 # round. As root.
-# Usage: scripts/test-on-debian.sh <12|13> [ctest arguments...]
+# Usage: scripts/test-on-debian.sh <12|13> [--demo] [ctest arguments...]
+#   --demo  then also runs the README's demo command (scripts/demo.sh --headless) there and copies
+#           its screenshots out, to <ORVL_DEBIAN_DIR>/<codename>-demo-screenshots
 #  1. A minimal system of that release (debootstrap --variant=minbase, git and ca-certificates
 #     added) from Debian's own packages. The pristine system is kept as a tar file and unpacked
 #     afresh for every run; it is made again when missing or older than a week.
 #  2. HEAD of this checkout is cloned into it (committed work only) and scripts/test.sh runs
 #     inside as root, setting the system up from nothing: the run proves the set-up too.
-#  3. CTest's summary is printed and the command exits with the run's status (124: time-out).
+#  3. CTest's summary is printed and the command exits with the run's status (124: time-out;
+#     with --demo, non-zero also when the demo fails).
 # /proc, /dev and /dev/pts are mounted in the system only for the run and unmounted on every way
 # out (failure, Ctrl-C, time-out); the system's folder is removed only when nothing is mounted
 # under it any more.
@@ -21,7 +24,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 say() { echo "test-on-debian: $*" >&2; }
-usage() { sed -n '2,20s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '2,23s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 [ $# -ge 1 ] || usage
 case $1 in
@@ -31,6 +34,8 @@ case $1 in
   *) say "unknown release $1: 12 or 13"; exit 2 ;;
 esac
 shift
+demo=0
+if [ "${1:-}" = --demo ]; then demo=1; shift; fi
 [ "$(id -u)" -eq 0 ] || { say "run as root: making a system in a folder and chrooting into it need it"; exit 2; }
 
 state=${ORVL_DEBIAN_DIR:-/var/cache/orvlhook-debian}
@@ -43,6 +48,7 @@ fresh=$state/$codename-base.new    # where it is made
 sys=$state/$codename-run           # the system of this run
 archives=$state/$codename-debs     # downloaded packages, verified again by apt on every run
 log=$state/$codename-run.log
+shots=$state/$codename-demo-screenshots
 began=$SECONDS
 
 commit=$(git -C "$root" rev-parse --verify -q HEAD) || { say "$root is not a git checkout with a commit"; exit 2; }
@@ -159,11 +165,21 @@ mount -t proc proc "$sys/proc" \
   || { say "cannot mount /proc, /dev, /dev/pts and the package cache in $sys"; exit 2; }
 
 # ---- 3. The README's test command inside -------------------------------------------------------
-say "Debian $number: scripts/test.sh ${*:-} on commit ${commit:0:12} (log: $log; at most $limit s)"
+what="scripts/test.sh${*:+ $*}"
+[ $demo = 0 ] || what="$what, then scripts/demo.sh --headless"
+say "Debian $number: $what on commit ${commit:0:12} (log: $log; at most $limit s)"
 # In the background, so that a signal reaches this script's traps at once; they stop the run.
+# shellcheck disable=SC2016 # expanded inside
+inside='cd /root/OrvlHook || exit 2
+rc=0
+bash scripts/test.sh build "$@" || rc=$?
+if [ "$DEMO" = 1 ]; then
+  bash scripts/demo.sh --headless build || { echo "test-on-debian: the demo failed"; [ $rc -ne 0 ] || rc=1; }
+fi
+exit $rc'
 timeout --kill-after=30 "$limit" \
-  chroot "$sys" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb \
-    bash -c 'cd /root/OrvlHook && exec bash scripts/test.sh build "$@"' test-on-debian "$@" \
+  chroot "$sys" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb DEMO=$demo \
+    bash -c "$inside" test-on-debian "$@" \
   >"$log" 2>&1 </dev/null &
 runner=$!
 tail -n +1 -f --pid="$runner" "$log" &
@@ -182,5 +198,14 @@ else
   tail -n 30 "$log"
 fi
 [ $rc -ne 124 ] || echo "(the run took longer than $limit s and was stopped)"
+if [ $demo = 1 ]; then
+  rm -rf "$shots"
+  if [ -d "$sys/root/OrvlHook/build/demo-screenshots" ]; then
+    cp -r "$sys/root/OrvlHook/build/demo-screenshots" "$shots"
+    echo "demo: $(find "$shots" -name '*.png' | wc -l) screenshots in $shots"
+  else
+    echo "demo: no screenshots"
+  fi
+fi
 echo "==== exit status $rc after $((SECONDS - began)) s"
 exit $rc
