@@ -22,6 +22,7 @@
 #   ORVL_DEBIAN_TIMEOUT  seconds the run inside may take (default 2700)
 #   ORVL_DEBIAN_KEEP=1   keep the system's folder after the run (unmounted), to look inside
 set -uo pipefail
+{ # the whole script is read before it runs: a checkout or edit meanwhile does not change a run
 root=$(cd "$(dirname "$0")/.." && pwd)
 say() { echo "test-on-debian: $*" >&2; }
 usage() { sed -n '2,23s/^# \{0,1\}//p' "$0" >&2; exit 2; }
@@ -209,3 +210,4 @@ if [ $demo = 1 ]; then
 fi
 echo "==== exit status $rc after $((SECONDS - began)) s"
 exit $rc
+}
