@@ -28,8 +28,11 @@ else
   say "making the Wine prefix $prefix"
   bash "$root/scripts/make-prefix.sh" "$prefix" "$build"/prefix-reg/*.reg
 fi
-# Wine takes Marlett (caption buttons) and Tahoma from the package fonts-wine, which setup.sh
-# installs; without it the buttons show letters.
+# Wine does not load the fonts that the package fonts-wine puts in /usr/share/wine/fonts by itself:
+# without Marlett in the prefix the caption buttons show letters ("0 1 r").
+# (Only Marlett: the dialogs are laid out for narrower text than Wine's Tahoma gives.)
+cp -n /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null \
+  || say "no /usr/share/wine/fonts/marlett.ttf (fonts-wine): caption buttons will show letters"
 . "$root/scripts/wine-env.sh" "$prefix"
 wineserver -p            # one server for the whole run saves a start per process
 trap 'wineserver -k 2>/dev/null || true' EXIT
