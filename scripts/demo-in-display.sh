@@ -40,6 +40,9 @@ trap 'exit 143' TERM INT
 say "prefix ready after $(seconds) s"
 
 # Every setting in one regedit run: each Wine process start costs seconds under emulation.
+# The module's dialogs ask for "MS Shell Dlg", which Windows XP draws in its Sans Serif and Wine in
+# Tahoma, a wider face: Wine 10 finds the Tahoma of fonts-wine, and the dialogs' texts were cut
+# there. The font is mapped as on Windows.
 # Without a window manager nobody draws captions and frames: Wine draws them itself when its
 # windows are not "decorated". (Wine's virtual desktop would too, but crashes under emulation.)
 settings=$build/demo-settings.reg
@@ -55,6 +58,9 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Orvella Sandbox\Browser]
 "Show"=dword:00000001
 "ShowSeconds"=dword:0000003c
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"MS Shell Dlg"="MS Sans Serif"
 EOF
 wine regedit /S "$(winpath "$settings")" >/dev/null 2>&1
 wine "$bin/orvl_mapi_fixture.exe" demo </dev/null >/dev/null 2>&1 || { say "cannot write the demo MAPI fixture"; exit 1; }
