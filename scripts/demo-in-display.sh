@@ -41,8 +41,9 @@ say "prefix ready after $(seconds) s"
 
 # Every setting in one regedit run: each Wine process start costs seconds under emulation.
 # The module's dialogs ask for "MS Shell Dlg", which Windows XP draws in its Sans Serif and Wine in
-# Tahoma, a wider face: Wine 10 finds the Tahoma of fonts-wine, and the dialogs' texts were cut
-# there. The font is mapped as on Windows.
+# Tahoma: Wine 10 finds the Tahoma of fonts-wine, a wider face, and cut the dialogs' texts there.
+# Both releases then draw them in DejaVu Sans, which Wine 8 takes anyway, the one face here with
+# Cyrillic letters on every ANSI code page (Wine's MS Sans Serif widens them on 1252).
 # Without a window manager nobody draws captions and frames: Wine draws them itself when its
 # windows are not "decorated". (Wine's virtual desktop would too, but crashes under emulation.)
 settings=$build/demo-settings.reg
@@ -60,7 +61,7 @@ REGEDIT4
 "ShowSeconds"=dword:0000003c
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
-"MS Shell Dlg"="MS Sans Serif"
+"MS Shell Dlg"="DejaVu Sans"
 EOF
 wine regedit /S "$(winpath "$settings")" >/dev/null 2>&1
 wine "$bin/orvl_mapi_fixture.exe" demo </dev/null >/dev/null 2>&1 || { say "cannot write the demo MAPI fixture"; exit 1; }
