@@ -40,10 +40,6 @@ trap 'exit 143' TERM INT
 say "prefix ready after $(seconds) s"
 
 # Every setting in one regedit run: each Wine process start costs seconds under emulation.
-# The module's dialogs ask for "MS Shell Dlg", which Windows XP draws in its Sans Serif and Wine in
-# Tahoma: Wine 10 finds the Tahoma of fonts-wine, a wider face, and cut the dialogs' texts there.
-# Both releases then draw them in DejaVu Sans, which Wine 8 takes anyway, the one face here with
-# Cyrillic letters on every ANSI code page (Wine's MS Sans Serif widens them on 1252).
 # Without a window manager nobody draws captions and frames: Wine draws them itself when its
 # windows are not "decorated". (Wine's virtual desktop would too, but crashes under emulation.)
 settings=$build/demo-settings.reg
@@ -59,18 +55,20 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Orvella Sandbox\Browser]
 "Show"=dword:00000001
 "ShowSeconds"=dword:0000003c
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
-"MS Shell Dlg"="DejaVu Sans"
 EOF
 wine regedit /S "$(winpath "$settings")" >/dev/null 2>&1
 wine "$bin/orvl_mapi_fixture.exe" demo </dev/null >/dev/null 2>&1 || { say "cannot write the demo MAPI fixture"; exit 1; }
 # Wine's background processes start now, away from this script's pipes, and stay for the run.
 wine "$bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &
 
+# The module's dialogs ask for "MS Shell Dlg", which Windows XP draws in its Sans Serif and Wine in
+# Tahoma: Wine 10 finds the Tahoma of fonts-wine, a wider face, and cut the dialogs' texts there.
+# Both releases then draw them in DejaVu Sans, which Wine 8 takes anyway, the one face here with
+# Cyrillic letters on every ANSI code page (Wine's MS Sans Serif widens them on 1252).
+# Wine writes its own choice again whenever the ANSI code page changes, so it is set for each tour.
 set_language() {
   local lang_reg=$build/demo-lang.reg
-  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Dorvane Ltd\\Orvella]\r\n"Lang"=dword:%08x\r\n' "$1" >"$lang_reg"
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Dorvane Ltd\\Orvella]\r\n"Lang"=dword:%08x\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n"MS Shell Dlg"="DejaVu Sans"\r\n' "$1" >"$lang_reg"
   wine regedit /S "$(winpath "$lang_reg")" >/dev/null 2>&1
 }
 
