@@ -68,8 +68,10 @@ int InitHelp()
 
     // The entry point is kept only once the path is made too, so that a failed set-up is
     // repeated from here on the next request instead of counting as ready.
+    // From FARPROC through the generic function type void (*)(): a function pointer stays a
+    // function pointer (no void*), and GCC's -Wcast-function-type accepts that type either way.
     HtmlHelpProc entry = reinterpret_cast<HtmlHelpProc>(
-        reinterpret_cast<void*>(GetProcAddress(HelpControl, MAKEINTRESOURCEA(HtmlHelpOrdinal))));
+        reinterpret_cast<void (*)()>(GetProcAddress(HelpControl, MAKEINTRESOURCEA(HtmlHelpOrdinal))));
     if (!entry)
         return 0;
     if (!MakeHelpFilePath())

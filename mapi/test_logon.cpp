@@ -5,6 +5,8 @@
 #include "res/resource.h"
 #include "settings/logon_page.h"
 
+#include <cstdint>
+
 const IID MailUserInterfaceId = {0x0002030A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 void CopyMapiText(wchar_t* target, size_t capacity, const char* source)
@@ -33,11 +35,12 @@ const int FormatCapacity = 300;
 const int BlockBound = 1024;  // wsprintfA writes at most this much, terminator included
 
 // Store table columns and identity properties, in the order they are asked for.
-enum StoreColumn { StoreEntryIdColumn, StoreDefaultColumn, StoreProviderColumn, StoreColumnCount };
+// Column and property positions in MAPI rows; one byte is plenty.
+enum StoreColumn : std::uint8_t { StoreEntryIdColumn, StoreDefaultColumn, StoreProviderColumn, StoreColumnCount };
 const SizedSPropTagArray(StoreColumnCount, StoreColumns) = {
     StoreColumnCount, {PR_ENTRYID, PR_DEFAULT_STORE, PR_PROVIDER_DISPLAY_A}};
 
-enum IdentityProperty { IdentityDisplayName, IdentityEmail, IdentityAccount, IdentitySmtp, IdentityPropertyCount };
+enum IdentityProperty : std::uint8_t { IdentityDisplayName, IdentityEmail, IdentityAccount, IdentitySmtp, IdentityPropertyCount };
 const SizedSPropTagArray(IdentityPropertyCount, IdentityProperties) = {
     IdentityPropertyCount, {PR_DISPLAY_NAME_A, PR_EMAIL_ADDRESS_A, PR_ACCOUNT_A, PR_SMTP_ADDRESS_A}};
 

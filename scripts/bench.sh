@@ -10,6 +10,8 @@
 # Exits non-zero if a benchmark could not be run; a missed goal is reported, not an error.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Wine 10 (Debian 13) aborts at start whenever TMPDIR is set: none of the Wine runs below may see it.
+unset TMPDIR
 
 if [ "${ORVL_BENCH_IN_DISPLAY:-0}" != 1 ]; then
   case ${1:-} in -h|--help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;; esac

@@ -40,8 +40,9 @@ if [ $headless = 0 ] && display_usable; then
   bin=$build/bin
   echo "demo: making the Wine prefix $prefix on display $DISPLAY"
   bash "$root/scripts/make-prefix.sh" "$prefix" "$build"/prefix-reg/*.reg
-  # Wine under the emulator misses its own fonts; without Marlett the caption buttons show letters.
-  cp -n /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+  # Marlett from fonts-wine, which Wine does not load by itself: the caption buttons need it.
+  cp -n /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null \
+    || echo "demo: no /usr/share/wine/fonts/marlett.ttf (fonts-wine): caption buttons will show letters" >&2
   . "$root/scripts/wine-env.sh" "$prefix"
   wineserver -p
   trap 'wineserver -k 2>/dev/null || true' EXIT

@@ -88,7 +88,8 @@ if [ -n "${ORVL_SIGN_PKCS12:-}" ] || [ -n "${ORVL_SIGN_PASSWORD+set}" ]; then
 fi
 
 # ---- Build, in a fresh folder ----------------------------------------------------------------------
-work=$(mktemp -d "${TMPDIR:-/tmp}/orvl-package.XXXXXX")
+# ORVL_PACKAGE_TMPDIR chooses the folder that holds the work folder (tests/package_test.sh).
+work=$(mktemp -d "${ORVL_PACKAGE_TMPDIR:-${TMPDIR:-/tmp}}/orvl-package.XXXXXX")
 partial=
 cleanup() { rm -rf "$work"; [ -z "$partial" ] || rm -f "$partial"; }
 trap cleanup EXIT

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what building and running the module needs on a Debian 12 machine.
+# Installs what building and running the module needs on a Debian 12 or 13 machine.
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 
@@ -8,15 +8,29 @@ need_root() { if [ "$(id -u)" -ne 0 ]; then echo "setup: run as root (or through
 packages=(cmake make python3 git
           wine wine32:i386 wine64 wine32-preloader:i386
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-          xvfb xauth imagemagick googletest fp-utils locales
-          qemu-user-static
-          cppcheck clang-tidy libclang-common-14-dev
+          xvfb xauth imagemagick googletest fp-utils locales procps
+          qemu-user-static fonts-wine
+          cppcheck clang-tidy
           osslsigncode openssl)
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+
+# clang-tidy parses with clang's own headers, in the libclang-common-<N>-dev of the clang-tidy-<N>
+# that the release's "clang-tidy" depends on (14 on Debian 12, 19 on Debian 13).
+clang_tidy_major() {
+  local path
+  path=$(readlink -f "$(command -v clang-tidy 2>/dev/null)" 2>/dev/null) || path=
+  if [[ $path =~ /llvm-([0-9]+)/ ]]; then echo "${BASH_REMATCH[1]}"; return 0; fi
+  apt-cache depends clang-tidy 2>/dev/null | sed -n 's/^ *Depends: clang-tidy-\([0-9][0-9]*\)$/\1/p' | sort -n | tail -n 1
+}
+
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+major=$(clang_tidy_major)
+if [ -z "$major" ] || ! installed "libclang-common-$major-dev"; then missing+=(libclang-common); fi
+
+# Another apt or dpkg run may hold the lock for a while: wait for it rather than fail.
+apt_get() { apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 
 if [ ${#missing[@]} -gt 0 ]; then
   need_root
@@ -24,8 +38,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_get update -q
+  major=$(clang_tidy_major)
+  [ -n "$major" ] || { echo "setup: this release offers no clang-tidy-<N> package" >&2; exit 1; }
+  missing=("${missing[@]/#libclang-common/libclang-common-$major-dev}")
+  apt_get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
 # Russian texts need a CP1251 ANSI code page in Wine, which follows the Unix locale.

@@ -1,6 +1,10 @@
 # Sourced by the scripts: the Wine environment of one run.
 # Usage: . scripts/wine-env.sh <prefix-dir>
 export WINEPREFIX="$1"
+# Debian 13's Wine 10 aborts at start ("free(): invalid pointer") whenever TMPDIR is set, whatever
+# its value: Wine must never see it. A script that needs its own temporary folder passes it under
+# another name.
+unset TMPDIR
 export WINEARCH=win32
 # No network here: never let Wine offer to download its .NET or HTML engines.
 # winegstreamer crashes while wineboot registers it under emulation, and winedbg then hangs:

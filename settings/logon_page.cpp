@@ -3,6 +3,7 @@
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 
+#include <cstdint>
 #include <cstring>
 
 LogonPage TheLogonPage;
@@ -15,7 +16,8 @@ INT_PTR CALLBACK LogonPageProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 namespace {
 
 // Profile table columns, in the order SetColumns asks for them.
-enum ProfileColumn { ProfileNameColumn, ProfileDefaultColumn, ProfileColumnCount };
+// Column positions in the profile table's rows; one byte is plenty.
+enum ProfileColumn : std::uint8_t { ProfileNameColumn, ProfileDefaultColumn, ProfileColumnCount };
 const SizedSPropTagArray(ProfileColumnCount, ProfileColumns) = {
     ProfileColumnCount, {PR_DISPLAY_NAME_A, PR_DEFAULT_PROFILE}};
 

@@ -24,7 +24,9 @@ fail() { echo "package-test: FAILED: $*" >&2; exit 1; }
 
 rm -rf "$scratch"
 mkdir -p "$scratch/tmp"
-export TMPDIR=$scratch/tmp    # package.sh builds under here, so its paths are scratch paths too
+# package.sh builds under here, so its paths are scratch paths too. Not TMPDIR: Wine 10 aborts when
+# it sees that variable, and the same shell runs Wine below.
+export ORVL_PACKAGE_TMPDIR=$scratch/tmp
 unset ORVL_SIGN_PKCS12 ORVL_SIGN_PASSWORD ORVL_SIGN_TIMESTAMP_URL SOURCE_DATE_EPOCH
 
 # ---- 1. Two clean trees of one commit --------------------------------------------------------------
