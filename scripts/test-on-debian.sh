@@ -178,6 +178,7 @@ if [ "$DEMO" = 1 ]; then
   bash scripts/demo.sh --headless build || { echo "test-on-debian: the demo failed"; [ $rc -ne 0 ] || rc=1; }
 fi
 exit $rc'
+: >"$log"   # there before the viewer below starts to follow it
 timeout --kill-after=30 "$limit" \
   chroot "$sys" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb DEMO=$demo \
     bash -c "$inside" test-on-debian "$@" \
