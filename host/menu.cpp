@@ -45,12 +45,27 @@ bool AppendProductMenu(HWND window, HMENU menuBar)
     return true;
 }
 
+// Messenger's main window is the "MSBLClass" window of the thread we run on: the host hooks
+// Messenger's user-interface thread, which owns it. Another program's window of the same class,
+// wherever it stands in the window order, is passed over and never touched. Messenger's window is
+// usually the first one found, so the usual cost is one lookup.
+HWND FindMessengerWindow()
+{
+    DWORD ownThread = GetCurrentThreadId();
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, MessengerWindowClass, nullptr)) != nullptr) {
+        if (GetWindowThreadProcessId(window, nullptr) == ownThread)
+            return window;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 void InstallProductMenu(HWND window)
 {
     if (!window)
-        window = FindWindowA(MessengerWindowClass, nullptr);
+        window = FindMessengerWindow();
     if (!window)
         return;
     HMENU menuBar = GetMenu(window);

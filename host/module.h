@@ -23,7 +23,7 @@ inline LPCWSTR LocalizedResourceW(UINT baseId) { return MAKEINTRESOURCEW(Localiz
 void LoadLanguageChoice();
 
 // Appends the product popup to Messenger's menu bar unless it is there, and routes its commands.
-// window may be null: Messenger's main window is then looked up by class.
+// window may be null: Messenger's main window is then the "MSBLClass" window of this thread.
 void InstallProductMenu(HWND window);
 // Puts the command router into the window's procedure chain unless it is in it already.
 void RouteCommandsThrough(HWND window);

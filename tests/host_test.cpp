@@ -164,6 +164,78 @@ TEST(Handshake, CompleteRunSignalsPinsAndInstallsTheMenu)
     EXPECT_NE(nullptr, GetModuleHandleA("OrvlHook.dll"));
 }
 
+namespace {
+
+// Another program on the desktop with a top-level window of Messenger's class and a menu bar:
+// the Messenger stand-in, which closes itself as soon as its bar holds an "Orvella" popup.
+struct OtherProgram {
+    PROCESS_INFORMATION process = {};
+    HWND window = nullptr;
+
+    bool Start()
+    {
+        char path[MAX_PATH];
+        if (!sandbox::FileBesideProgram("orvl_messenger.exe", path))
+            return false;
+        char command[] = "orvl_messenger.exe --until-menu 120";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (!CreateProcessA(path, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return false;
+        return WaitUntil([&] { return (window = Find()) != nullptr; }, 30000);
+    }
+    HWND Find() const
+    {
+        HWND candidate = nullptr;
+        while ((candidate = FindWindowExA(nullptr, candidate, "MSBLClass", nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(candidate, &owner);
+            if (owner == process.dwProcessId)
+                return candidate;
+        }
+        return nullptr;
+    }
+    bool Running() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
+    ~OtherProgram()
+    {
+        if (!process.hProcess)
+            return;
+        TerminateProcess(process.hProcess, 0);
+        WaitForSingleObject(process.hProcess, 10000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+};
+
+} // namespace
+
+// Another program's "MSBLClass" window stands above Messenger's when the host injects: the popup
+// and the router go to the window of Messenger's own thread, at arrival and at every trigger, and
+// the other program's menu bar gets nothing.
+TEST(Handshake, AnotherProgramsWindowOfMessengersClassIsPassedOver)
+{
+    DeleteSettingsKey();
+    HWND messenger = CreateMessenger();
+    OtherProgram other;
+    ASSERT_TRUE(other.Start()) << "the other program showed no window";
+    if (FindWindowA("MSBLClass", nullptr) != other.window)
+        SetWindowPos(other.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_EQ(other.window, FindWindowA("MSBLClass", nullptr)) << "the other program's window is not above";
+
+    ASSERT_NE(nullptr, LoadModule(Language::English));
+    ASSERT_TRUE(InjectAsHost());
+    Pump(20);
+    ExpectProductPopup(messenger, EnglishItems);
+    EXPECT_NE(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
+
+    RemoveProductPopup(messenger);
+    PostMessageA(messenger, 0x8002, 0, 0);
+    Pump(50);
+    EXPECT_EQ(1, CountProductPopups(GetMenu(messenger))) << "the trigger did not put the popup back";
+    EXPECT_TRUE(other.Running()) << "the other program's menu bar got the popup";
+    EXPECT_EQ(other.window, FindWindowA("MSBLClass", nullptr));
+}
+
 TEST(Handshake, LaterCallsAfterTheHostClosedItsEventDoNothing)
 {
     HWND messenger = InjectedMessenger();
@@ -653,38 +725,52 @@ TEST(Trigger, ProductMenuThatCannotBeLoadedOrHasNoPopupLeavesMessengerAlone)
     }
 }
 
-// The host loads the module from a folder so deep that the module cannot pin itself: past
-// MAX_PATH, LoadLibraryA refuses the path; from 521 characters on, the module cannot even read
-// it whole. The host gets its answer, but the module installs no hook and no menu, so that the
-// host's FreeLibrary unloads it with nothing of it left in Messenger.
-TEST(Handshake, ModuleInAFolderTooDeepToPinAnswersButDoesNotStay)
+// The host loads the module from a folder deeper than MAX_PATH (the host's own LoadLibraryW takes
+// such a path). The module pins itself by the same wide path, so at 300 characters it stays and
+// installs its menu. From 521 characters on it cannot read its name whole: it answers the host
+// but installs no hook and no menu, so that the host's FreeLibrary unloads it with nothing of it
+// left in Messenger.
+struct DeepFolder {
+    size_t length;
+    bool stays;
+};
+
+void PrintTo(const DeepFolder& row, std::ostream* out)
+{
+    *out << row.length << " characters";
+}
+
+class DeepFolderHandshake : public testing::TestWithParam<DeepFolder> {};
+
+TEST_P(DeepFolderHandshake, ModuleStaysOnlyWhenItCanReadItsWholePath)
 {
     DeleteSettingsKey();
     HWND messenger = CreateMessenger();
-    for (size_t length : {300u, 540u}) {
-        SCOPED_TRACE("path of " + std::to_string(length) + " characters");
-        std::vector<std::wstring> folders;
-        std::wstring path = DeepModuleCopy(length, folders);
-        ASSERT_FALSE(path.empty());
-        HMODULE copy = LoadLibraryW(path.c_str());
-        ASSERT_NE(nullptr, copy);
-        EXPECT_TRUE(about_support::InjectCopy(copy)) << "the host got no answer";
-        EXPECT_FALSE(EventExists(HookInstalledEvent));
-        // No menu-trigger hook either: a trigger while the module is loaded changes nothing.
-        PostMessageA(messenger, 0x8002, 0, 0);
-        Pump(50);
-        EXPECT_EQ(0, CountProductPopups(GetMenu(messenger)));
-        EXPECT_TRUE(FreeLibrary(copy));
-        EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str())) << "the module pinned itself";
-        PostMessageA(messenger, 0x8002, 0, 0);
-        Pump(50);
-        EXPECT_TRUE(MessengerResponds(messenger));
-        EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
-        DeleteFileW(path.c_str());
-        for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
-            RemoveDirectoryW(folder->c_str());
-    }
+    std::vector<std::wstring> folders;
+    std::wstring path = DeepModuleCopy(GetParam().length, folders);
+    ASSERT_FALSE(path.empty());
+    HMODULE copy = LoadLibraryW(path.c_str());
+    ASSERT_NE(nullptr, copy);
+    EXPECT_TRUE(about_support::InjectCopy(copy)) << "the host got no answer";
+    EXPECT_EQ(GetParam().stays, EventExists(HookInstalledEvent));
+    // Without a menu-trigger hook, a trigger while the module is loaded changes nothing.
+    PostMessageA(messenger, 0x8002, 0, 0);
+    Pump(50);
+    EXPECT_EQ(GetParam().stays ? 1 : 0, CountProductPopups(GetMenu(messenger)));
+    EXPECT_TRUE(FreeLibrary(copy));
+    EXPECT_EQ(GetParam().stays, GetModuleHandleW(path.c_str()) != nullptr) << "pinned or not";
+    PostMessageA(messenger, 0x8002, 0, 0);
+    Pump(50);
+    EXPECT_TRUE(MessengerResponds(messenger));
+    if (GetParam().stays)
+        return;
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
+    DeleteFileW(path.c_str());
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+        RemoveDirectoryW(folder->c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Lengths, DeepFolderHandshake, testing::Values(DeepFolder{300, true}, DeepFolder{540, false}));
 
 // Another program of the session has used up the global atom table, where the router keeps the
 // names of its window properties. The popup still comes, but Messenger's procedure is left as it
