@@ -27,27 +27,77 @@ char HelpTopicFolder[HelpNameCapacity];
 char HelpFilePath[HelpPathCapacity];
 DWORD HelpCookie = 0;
 
+// The wide text in the ANSI code page, whole and without a stand-in for any character; false
+// when the code page cannot spell it or it does not fit.
+bool ToAnsiExactly(const wchar_t* text, char* buffer, int capacity)
+{
+    BOOL usedStandIn = FALSE;
+    // UTF-8 spells everything, and refuses to be asked about stand-ins.
+    bool utf8 = GetACP() == CP_UTF8;
+    int written = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, buffer, capacity, nullptr,
+                                      utf8 ? nullptr : &usedStandIn);
+    return written > 0 && !usedStandIn;
+}
+
+// Cuts a path to its folder, keeping the last separator; a bare file name leaves nothing. Cut
+// in the wide text: in a double-byte code page a backslash byte may be half of a character.
+void CutToFolder(wchar_t* path)
+{
+    int end = lstrlenW(path);
+    while (end > 0 && path[end - 1] != L'\\' && path[end - 1] != L'/')
+        --end;
+    path[end] = L'\0';
+}
+
 // The module's own directory with its trailing separator, then the help file name, in
-// HelpFilePath. False when the name cannot be read whole or the result would not fit.
+// HelpFilePath. The viewer's entry point takes an ANSI path: where the code page cannot spell
+// the module's folder, the folder's short form names the same file. False when the name cannot
+// be read whole or the result would not fit.
 bool MakeHelpFilePath()
 {
-    char moduleName[ModuleNameRoom + 3] = "";
-    DWORD length = GetModuleFileNameA(ModuleInstance, moduleName, ModuleNameRoom);
+    wchar_t moduleName[ModuleNameRoom + 3] = L"";
+    DWORD length = GetModuleFileNameW(ModuleInstance, moduleName, ModuleNameRoom);
     if (length == 0 || length >= static_cast<DWORD>(ModuleNameRoom))
         return false;  // a cut name has no trustworthy directory
-    moduleName[length] = '\0';
+    moduleName[length] = L'\0';
+    wchar_t folder[ModuleNameRoom + 3];
+    lstrcpynW(folder, moduleName, ModuleNameRoom + 3);
+    CutToFolder(folder);
 
-    // Keep everything up to the last separator; a bare file name leaves nothing.
-    int end = static_cast<int>(length);
-    while (end > 0 && moduleName[end - 1] != '\\' && moduleName[end - 1] != '/')
-        moduleName[--end] = '\0';
+    // Room for every folder read above, even at two bytes a character: a folder too long for
+    // the help path is refused below, not taken for one that the code page cannot spell.
+    char ansiFolder[2 * ModuleNameRoom + 3];
+    const int ansiCapacity = sizeof(ansiFolder);
+    if (!ToAnsiExactly(folder, ansiFolder, ansiCapacity)) {
+        DWORD shortLength = GetShortPathNameW(moduleName, folder, ModuleNameRoom);
+        if (shortLength == 0 || shortLength >= static_cast<DWORD>(ModuleNameRoom))
+            return false;
+        CutToFolder(folder);
+        if (!ToAnsiExactly(folder, ansiFolder, ansiCapacity))
+            return false;
+    }
 
+    int end = lstrlenA(ansiFolder);
     int nameLength = lstrlenA(HelpFileName);
     if (end + nameLength >= HelpPathCapacity)
         return false;
-    lstrcpynA(HelpFilePath, moduleName, HelpPathCapacity);
+    lstrcpynA(HelpFilePath, ansiFolder, HelpPathCapacity);
     lstrcpynA(HelpFilePath + end, HelpFileName, HelpPathCapacity - end);
     return true;
+}
+
+// The control from the system folder, by its full path: loaded by its bare name, it would be
+// searched for in the current folder too, which follows Messenger's file dialogs.
+HMODULE LoadHelpControl()
+{
+    char path[HelpPathCapacity + HelpNameCapacity];
+    UINT length = GetSystemDirectoryA(path, HelpPathCapacity);
+    if (length == 0 || length >= static_cast<UINT>(HelpPathCapacity))
+        return nullptr;
+    if (path[length - 1] != '\\')
+        path[length++] = '\\';
+    lstrcpynA(path + length, HelpControlName, HelpNameCapacity);
+    return LoadLibraryA(path);
 }
 
 } // namespace
@@ -61,7 +111,7 @@ int InitHelp()
     LoadStringA(ModuleInstance, LocalizedId(IDS_HELP_TOPIC_FOLDER), HelpTopicFolder, HelpNameCapacity);
 
     if (!HelpControl) {
-        HelpControl = LoadLibraryA(HelpControlName);
+        HelpControl = LoadHelpControl();
         if (!HelpControl)
             return 0;  // tried again on the next request
     }

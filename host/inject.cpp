@@ -19,13 +19,15 @@ void RunHandshake()
     SetEvent(hostEvent);
     CloseHandle(hostEvent);
 
-    // Pin the module: the host removes its hook right after the handshake.
-    char path[521] = "";
-    DWORD length = GetModuleFileNameA(ModuleInstance, path, sizeof(path));
-    if (length == 0 || length >= sizeof(path))
+    // Pin the module: the host removes its hook right after the handshake. By the wide path: the
+    // ANSI one of a folder the code page cannot spell has question marks and names no file.
+    wchar_t path[521] = L"";
+    const DWORD capacity = sizeof(path) / sizeof(path[0]);
+    DWORD length = GetModuleFileNameW(ModuleInstance, path, capacity);
+    if (length == 0 || length >= capacity)
         return;
     // cppcheck-suppress leakReturnValNotUsed ; the reference is kept on purpose, it is the pin
-    if (!LoadLibraryA(path))
+    if (!LoadLibraryW(path))
         return;
 
     if (!MenuTriggerHook) {

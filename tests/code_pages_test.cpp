@@ -248,14 +248,77 @@ TEST_F(CodePages, RussianHomepageCarriesTheTagOfTheRussianVersionText)
 
 TEST_F(CodePages, RussianHelpComesFromTheRussianFolder)
 {
-    help_support::UseHelpControlFrom("help-recorder");
     Start(Language::Russian);
+    help_support::UseHelpControlFrom(Module(), "help-recorder");
     EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, IDM_HELP, 0));
     Pump(20);
     std::vector<HhRecorderCall> calls = help_support::RecordedCalls();
     ASSERT_EQ(2u, calls.size());
     std::string address = calls[1].file;
     EXPECT_EQ(help_support::OutputFolder() + "Orvella.chm::/htmls_r/Intro.htm", address);
+}
+
+namespace {
+
+// The same file, by what the file system says of both names.
+bool SameFile(const std::wstring& one, const std::string& ansiOther)
+{
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    HANDLE files[2] = {
+        CreateFileW(one.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+        CreateFileA(ansiOther.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+    bool same = true;
+    for (int i = 0; i < 2; ++i) {
+        same = same && files[i] != INVALID_HANDLE_VALUE && GetFileInformationByHandle(files[i], &info[i]);
+        if (files[i] != INVALID_HANDLE_VALUE)
+            CloseHandle(files[i]);
+    }
+    return same && info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber
+           && info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+} // namespace
+
+// The module and its help file in a folder with a Cyrillic name, as under a Russian user's
+// profile; code page 1252 cannot spell it. The module still pins itself and installs its menu, and
+// the help viewer, which takes ANSI paths, is given one that reaches the help file beside it: the
+// folder as it is where the code page spells it, its short form where it does not.
+TEST_F(CodePages, ModuleInAFolderOfCyrillicNameStaysAndFindsItsHelp)
+{
+    wchar_t temp[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+    std::wstring folder = std::wstring(temp) + L"Сергей " + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    std::wstring output = Wide(help_support::OutputFolder());
+    for (const wchar_t* file : {L"OrvlHook.dll", L"Orvella.chm"})
+        ASSERT_TRUE(CopyFileW((output + file).c_str(), (folder + file).c_str(), FALSE)) << Utf8(file);
+    std::wstring path = folder + L"OrvlHook.dll";
+
+    messenger = CreateMessenger();
+    SetSettingDword("Lang", 0);
+    HMODULE module = LoadLibraryW(path.c_str());
+    ASSERT_NE(nullptr, module);
+    help_support::UseHelpControlFrom(module, "help-recorder");
+    ASSERT_TRUE(about_support::InjectCopy(module));
+    EXPECT_TRUE(EventExists(sandbox::HookInstalledEventName));
+    EXPECT_EQ(1, CountProductPopups(GetMenu(messenger)));
+    FreeLibrary(module);
+    EXPECT_EQ(module, GetModuleHandleW(path.c_str())) << "the module did not pin itself";
+
+    EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, IDM_HELP, 0));
+    Pump(20);
+    std::vector<HhRecorderCall> calls = help_support::RecordedCalls();
+    ASSERT_EQ(2u, calls.size());
+    std::string address = calls[1].file;
+    const std::string topic = "::/htmls/Intro.htm";
+    ASSERT_GT(address.size(), topic.size());
+    ASSERT_EQ(topic, address.substr(address.size() - topic.size()));
+    std::string helpFile = address.substr(0, address.size() - topic.size());
+    if (Cyrillic()) {
+        EXPECT_EQ(Ansi(Utf8(folder)) + "Orvella.chm", helpFile);
+    }
+    EXPECT_EQ(std::string::npos, helpFile.find('?')) << helpFile;
+    EXPECT_TRUE(SameFile(folder + L"Orvella.chm", helpFile)) << helpFile;
 }
 
 // ---- The English interface ---------------------------------------------------------------------

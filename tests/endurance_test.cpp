@@ -4,6 +4,7 @@
 // GetProcessHandleCount), MAPI must see every object released, and the menu bar must keep
 // exactly one "Orvella" popup.
 #include "tests/about_links_support.h"
+#include "tests/help_support.h"
 #include "tests/mapi_support.h"
 #include "tests/rig/neighbour.h"
 #include "tests/rig/rig.h"
@@ -176,9 +177,8 @@ TEST_F(Endurance, HundredThousandTriggerMessagesKeepOnePopup)
 
 TEST_F(Endurance, ThousandHelpRequests)
 {
-    std::string folder = about_support::OutputFolder() + "\\help-recorder";
-    ASSERT_TRUE(SetDllDirectoryA(folder.c_str()));
     Start();
+    help_support::UseHelpControlFrom(Module(), "help-recorder");
     SendMessageA(messenger, WM_COMMAND, IDM_HELP, 0);   // loads the control and makes its window
     Pump(20);
     HMODULE control = GetModuleHandleA("hhctrl.ocx");

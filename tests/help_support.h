@@ -1,10 +1,11 @@
 // Shared by the test files that watch help requests: the recording hhctrl.ocx of
-// sandbox/hhctrl_recorder, put on the DLL search path before the module's first request (the
-// file's .env must start its cases with WINEDLLOVERRIDES hhctrl.ocx=n,b), and what it was asked.
+// sandbox/hhctrl_recorder, handed to the module when it loads the control (the file's .env must
+// start its cases with WINEDLLOVERRIDES hhctrl.ocx=n,b), and what it was asked.
 #ifndef ORVL_TESTS_HELP_SUPPORT_H
 #define ORVL_TESTS_HELP_SUPPORT_H
 
 #include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
+#include "tests/rig/rig.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -32,13 +33,48 @@ inline std::string OutputFolder()
     return FolderOf(ModulePath(nullptr));
 }
 
-// Makes hhctrl.ocx from help-recorder/ or help-noentry/ the one the module's LoadLibraryA finds.
-inline void UseHelpControlFrom(const char* folder)
+// The folder that the module's requests for hhctrl.ocx are sent to, and every path the module
+// asked LoadLibraryA for since.
+inline std::string& HelpControlFolder()
 {
-    std::string path = OutputFolder() + folder;
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + "\\hhctrl.ocx").c_str()))
-        << path << "\\hhctrl.ocx is not built";
-    ASSERT_TRUE(SetDllDirectoryA(path.c_str()));
+    static std::string folder;
+    return folder;
+}
+inline std::vector<std::string>& LibraryRequests()
+{
+    static std::vector<std::string> requests;
+    return requests;
+}
+
+inline HMODULE WINAPI RedirectingLoadLibrary(LPCSTR path)
+{
+    std::string asked = path ? path : "";
+    LibraryRequests().push_back(asked);
+    std::string name = asked.substr(FolderOf(asked).size());
+    if (lstrcmpiA(name.c_str(), "hhctrl.ocx") == 0)
+        return LoadLibraryA((HelpControlFolder() + "\\hhctrl.ocx").c_str());
+    return LoadLibraryA(path);
+}
+
+// Makes hhctrl.ocx from help-recorder/ or help-noentry/ the one that `module` (loaded, not yet
+// asked for help) gets when it loads the control, whatever path it asks for: the module's
+// LoadLibraryA is pointed at RedirectingLoadLibrary, which records the path asked for.
+inline void UseHelpControlFrom(HMODULE module, const char* folder)
+{
+    HelpControlFolder() = OutputFolder() + folder;
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((HelpControlFolder() + "\\hhctrl.ocx").c_str()))
+        << HelpControlFolder() << "\\hhctrl.ocx is not built";
+    ASSERT_NE(nullptr, rig::ReplaceImport(module, "KERNEL32.dll", "LoadLibraryA",
+                                          reinterpret_cast<void*>(RedirectingLoadLibrary)))
+        << "the module does not load libraries by ANSI path";
+}
+
+// Where the module must ask for the control: the system folder, by full path.
+inline std::string SystemHelpControlPath()
+{
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, sizeof(folder));
+    return std::string(folder) + "\\hhctrl.ocx";
 }
 
 template <typename Proc>

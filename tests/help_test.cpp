@@ -1,10 +1,10 @@
 // Help topics, driven as Messenger and the user drive them: the "Help..." command (132) sent to
 // Messenger's window after injection, and the settings sheet's Help button.
 //
-// Most cases put the recording hhctrl.ocx of sandbox/hhctrl_recorder on the DLL search path
-// (SetDllDirectoryA) before the first request; Wine takes it over its own control because
-// tests/help_test.env starts every case with WINEDLLOVERRIDES hhctrl.ocx=n,b. The cases that
-// do not touch the search path find no native control and get Wine's own viewer.
+// Most cases hand the module the recording hhctrl.ocx of sandbox/hhctrl_recorder whatever path
+// it asks for (help_support.h); Wine takes it over its own control because
+// tests/help_test.env starts every case with WINEDLLOVERRIDES hhctrl.ocx=n,b. The others get
+// Wine's own viewer.
 #include "tests/rig/rig.h"
 #include "tests/help_support.h"
 #include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
@@ -83,11 +83,14 @@ void ExpectDisplay(const HhRecorderCall& call, HWND caller, const std::string& a
     EXPECT_EQ(0u, call.data) << Describe(call);
 }
 
-// Messenger with the module injected, as the add-in host leaves it.
-HWND StartMessenger(rig::Language language)
+// Messenger with the module injected, as the add-in host leaves it; with a help control's
+// folder, the module gets the control from there.
+HWND StartMessenger(rig::Language language, const char* helpControlFolder = nullptr)
 {
     HMODULE module = rig::LoadModule(language);
     EXPECT_NE(nullptr, module);
+    if (module && helpControlFolder)
+        UseHelpControlFrom(module, helpControlFolder);
     HWND messenger = rig::CreateMessenger();
     EXPECT_TRUE(rig::InjectAsHost());
     EXPECT_EQ(1, rig::CountProductPopups(GetMenu(messenger)));
@@ -122,8 +125,7 @@ bool ControlReleasedByOneFree()
 
 TEST(HelpRecorder, FirstRequestLoadsControlInitialisesAndShowsIntro)
 {
-    UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(rig::Language::English);
+    HWND messenger = StartMessenger(rig::Language::English, "help-recorder");
     EXPECT_EQ(nullptr, GetModuleHandleA(HelpControl)) << "the control is loaded before anyone asks for help";
 
     ChooseHelp(messenger);
@@ -131,6 +133,8 @@ TEST(HelpRecorder, FirstRequestLoadsControlInitialisesAndShowsIntro)
     HMODULE control = GetModuleHandleA(HelpControl);
     ASSERT_NE(nullptr, control) << "hhctrl.ocx was not loaded";
     EXPECT_EQ(OutputFolder() + "help-recorder\\hhctrl.ocx", ModulePath(control));
+    // By its full path in the system folder: by its bare name, the current folder is searched too.
+    EXPECT_EQ(std::vector<std::string>{SystemHelpControlPath()}, LibraryRequests());
     EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
     std::vector<HhRecorderCall> calls = RecordedCalls();
     ASSERT_EQ(2u, calls.size()) << Describe(calls);
@@ -142,8 +146,7 @@ TEST(HelpRecorder, FirstRequestLoadsControlInitialisesAndShowsIntro)
 
 TEST(HelpRecorder, HelpCommandWithAnyNotificationCodeShowsIntro)
 {
-    UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(rig::Language::English);
+    HWND messenger = StartMessenger(rig::Language::English, "help-recorder");
 
     // An accelerator sends the command with notification code 1.
     EXPECT_EQ(0, SendMessageA(messenger, WM_COMMAND, MAKEWPARAM(HelpCommand, 1), 0));
@@ -175,8 +178,7 @@ class HelpRecorderTopic : public testing::TestWithParam<HelpLanguage> {};
 
 TEST_P(HelpRecorderTopic, SecondRequestOnlyShowsTheTopicAgain)
 {
-    UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(GetParam().language);
+    HWND messenger = StartMessenger(GetParam().language, "help-recorder");
 
     ChooseHelp(messenger);
     ChooseHelp(messenger);
@@ -200,9 +202,8 @@ INSTANTIATE_TEST_SUITE_P(Languages, HelpRecorderTopic,
 
 TEST(HelpRecorderMissing, EveryRequestTriesToLoadTheControlAgain)
 {
-    UseHelpControlFrom("help-recorder");
     ASSERT_TRUE(SetEnvironmentVariableA(HH_RECORDER_REFUSE_VARIABLE, "1"));
-    HWND messenger = StartMessenger(rig::Language::English);
+    HWND messenger = StartMessenger(rig::Language::English, "help-recorder");
 
     for (int request = 1; request <= 3; ++request) {
         ChooseHelp(messenger);
@@ -223,8 +224,7 @@ TEST(HelpRecorderMissing, EveryRequestTriesToLoadTheControlAgain)
 
 TEST(HelpRecorderNoEntry, NothingIsShownAndTheControlIsLoadedOnlyOnce)
 {
-    UseHelpControlFrom("help-noentry");
-    HWND messenger = StartMessenger(rig::Language::English);
+    HWND messenger = StartMessenger(rig::Language::English, "help-noentry");
 
     ChooseHelp(messenger);
     HMODULE control = GetModuleHandleA(HelpControl);
@@ -283,6 +283,7 @@ HWND StartMessengerWithCopy(const std::string& copy, HMODULE* module)
     EXPECT_NE(nullptr, *module) << copy << " did not load, error " << GetLastError();
     if (!*module)
         return nullptr;
+    UseHelpControlFrom(*module, "help-recorder");
     HWND messenger = rig::CreateMessenger();
     auto hook = reinterpret_cast<rig::HookProc>(reinterpret_cast<void*>(GetProcAddress(*module, MAKEINTRESOURCEA(1))));
     EXPECT_NE(nullptr, hook);
@@ -299,7 +300,6 @@ HWND StartMessengerWithCopy(const std::string& copy, HMODULE* module)
 
 TEST(HelpRecorderLongPath, HelpFilePathOfTheLongestThatFitsIsUsed)
 {
-    UseHelpControlFrom("help-recorder");
     std::string copy = CopyModuleForHelpPath(MAX_PATH - 1);
     HMODULE module = nullptr;
     HWND messenger = StartMessengerWithCopy(copy, &module);
@@ -317,7 +317,6 @@ TEST(HelpRecorderLongPath, HelpFilePathOfTheLongestThatFitsIsUsed)
 
 TEST(HelpRecorderLongPath, HelpFilePathTooLongMakesHelpUnavailable)
 {
-    UseHelpControlFrom("help-recorder");
     std::string copy = CopyModuleForHelpPath(MAX_PATH);
     HMODULE module = nullptr;
     HWND messenger = StartMessengerWithCopy(copy, &module);
@@ -365,8 +364,7 @@ class HelpRecorderSettingsTopic : public testing::TestWithParam<HelpLanguage> {}
 
 TEST_P(HelpRecorderSettingsTopic, HelpButtonShowsInterfaceTopicOverThePage)
 {
-    UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(GetParam().language);
+    HWND messenger = StartMessenger(GetParam().language, "help-recorder");
 
     HWND page = PressHelpInSettingsSheet(messenger, GetParam().sheetCaption, 2);
 
@@ -383,8 +381,7 @@ INSTANTIATE_TEST_SUITE_P(Languages, HelpRecorderSettingsTopic,
 
 TEST(HelpRecorderSettings, MenuAndSheetShareOneSetUp)
 {
-    UseHelpControlFrom("help-recorder");
-    HWND messenger = StartMessenger(rig::Language::English);
+    HWND messenger = StartMessenger(rig::Language::English, "help-recorder");
     ChooseHelp(messenger);
     ASSERT_EQ(2, RecordedCallCount());
 

@@ -5,6 +5,7 @@
 // popup (or none when there is no bar), and the router sends the product's commands to the module
 // and everything else to Messenger's own procedure with its result.
 #include "tests/about_links_support.h"
+#include "tests/help_support.h"
 #include "tests/rig/neighbour.h"
 #include "tests/rig/rig.h"
 #include "sandbox/hhctrl_recorder/hhctrl_recorder.h"
@@ -48,11 +49,10 @@ protected:
     {
         // Help requests go to the recording help control, homepage requests to a handler that
         // fails at once (a browser start per request would take seconds under emulation).
-        std::string folder = about_support::OutputFolder() + "\\help-recorder";
-        ASSERT_TRUE(SetDllDirectoryA(folder.c_str()));
         DeleteSettingsKey();
         messenger = CreateMessenger();
         ASSERT_NE(nullptr, LoadModule(Language::English));
+        help_support::UseHelpControlFrom(Module(), "help-recorder");
         ASSERT_TRUE(InjectAsHost());
         ASSERT_TRUE(about_support::WatchShellRequests(Module()));
         Pump(20);

@@ -756,4 +756,43 @@ int ComboSelection(HWND dialog, int controlId)
     return static_cast<int>(static_cast<LRESULT>(selection));
 }
 
+// ---- Watching the module's calls ----------------------------------------------------------------
+
+// Points the module's import of `function` from `dll` at `replacement`; returns the previous
+// target (null when the module does not import it).
+void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!directory.VirtualAddress)
+        return nullptr;
+    for (const IMAGE_IMPORT_DESCRIPTOR* import =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         import->Name; ++import) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), dll) != 0)
+            continue;
+        const IMAGE_THUNK_DATA32* names = reinterpret_cast<const IMAGE_THUNK_DATA32*>(
+            base + (import->OriginalFirstThunk ? import->OriginalFirstThunk : import->FirstThunk));
+        IMAGE_THUNK_DATA32* addresses = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++addresses) {
+            if (names->u1.Ordinal & IMAGE_ORDINAL_FLAG32)
+                continue;
+            const IMAGE_IMPORT_BY_NAME* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), function) != 0)
+                continue;
+            DWORD oldProtection = 0;
+            if (!VirtualProtect(&addresses->u1.Function, sizeof(DWORD), PAGE_READWRITE, &oldProtection))
+                return nullptr;
+            void* previous = reinterpret_cast<void*>(addresses->u1.Function);
+            addresses->u1.Function = reinterpret_cast<DWORD>(replacement);
+            VirtualProtect(&addresses->u1.Function, sizeof(DWORD), oldProtection, &oldProtection);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace rig

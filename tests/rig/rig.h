@@ -64,6 +64,10 @@ HWND CreateMessenger(bool withMenuBar = true, bool firstItemPopup = true,
 // other one, the system hands back a different value for the same procedure).
 WNDPROC WindowProcedure(HWND window);
 
+// Points the module's import of `function` from `dll` at `replacement` (in this process only);
+// returns the previous target (null when the module does not import it).
+void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement);
+
 // Menu bar contents, read in this process.
 struct MenuItem { UINT id = 0; bool popup = false; bool separator = false; std::string text; HMENU submenu = nullptr; };
 std::vector<MenuItem> MenuItems(HMENU menu);
