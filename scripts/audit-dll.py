@@ -397,13 +397,10 @@ class Audit:
         if offset + size > len(self.data) or size < 8:
             self.check("signature", False, "the certificate table lies outside the file")
             return
-        self.pe.file.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]])
-        certificates = getattr(self.pe.file, "DIRECTORY_ENTRY_SECURITY", None)
-        if not certificates:
-            self.check("signature", False, "the certificate table cannot be read")
-            return
-        first = certificates[0].struct
-        length, revision, kind = first.dwLength, first.wRevision, first.wCertificateType
+        # The first WIN_CERTIFICATE's header (the security directory's address is a file offset).
+        length = self.pe.file.get_dword_from_offset(offset)
+        revision = self.pe.file.get_word_from_offset(offset + 4)
+        kind = self.pe.file.get_word_from_offset(offset + 6)
         if revision != 0x200 or kind != 2 or length > size:
             self.check("signature", False, "not a PKCS#7 Authenticode certificate (revision 0x%x, type %d)" % (revision, kind))
             return
