@@ -54,6 +54,9 @@ if [ "${ORVL_BENCH_IN_DISPLAY:-0}" != 1 ]; then
 fi
 
 # ---- Inside the display ----------------------------------------------------------------------
+# ORVL_BENCH_ONLY="inject ..." runs only the benchmarks named (hooks, inject, sheet,
+# sheet-logging, size, probe, cpu); unset, all of them.
+selected() { [ -z "${ORVL_BENCH_ONLY:-}" ] || [[ " $ORVL_BENCH_ONLY " == *" $1 "* ]]; }
 build=$1
 bin=$build/bin
 prefix=$build/bench-prefix
@@ -112,9 +115,6 @@ wine "$bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &
 rm -rf "$logs"; mkdir -p "$logs"
 failed=0
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-# ORVL_BENCH_ONLY="inject ..." runs only the benchmarks named (hooks, inject, sheet,
-# sheet-logging, size, probe, cpu); unset, all of them.
-selected() { [ -z "${ORVL_BENCH_ONLY:-}" ] || [[ " $ORVL_BENCH_ONLY " == *" $1 "* ]]; }
 # run <name> <arguments...>: runs orvl_bench.exe; once more if it failed (the emulated Wine now
 # and then loses a process). Its ROW lines go to $logs/rows.
 run() {
