@@ -19,6 +19,10 @@ The rules (names as printed):
   gui-subsystem    the Windows GUI subsystem (2)
   sections         no section both writable and executable, none both writable and shared
   stack-protector  the code checks stack canaries (heuristic below)
+  stack-guard      the canary is the module's own: no Crypt*/BCrypt*/SystemFunction036 import and no
+                   crypto DLL imported (nothing seeds it through a provider), none of libssp's
+                   messages in the bytes (its object, constructor and abort() path are not linked),
+                   and the canary's failure function passes 0xc0000409 to TerminateProcess
   no-seh           NO_SEH set, and no instruction stores to fs:0 (the head of the SEH chain)
   imports          only Windows system DLLs imported; MAPI32 by ordinal only
   exports          exactly one export, at ordinal 1
@@ -27,8 +31,8 @@ The rules (names as printed):
   checksum         the header's CheckSum is the file's PE checksum
   signature        an Authenticode signature, if present (or required), verifies
 
-Stack-protector heuristic. MinGW's GCC keeps the canary in one global (__stack_chk_guard of
-libssp), which is gone from a stripped file, so it is recognised by its use: a protected
+Stack-protector heuristic. MinGW's GCC keeps the canary in one global (__stack_chk_guard, the
+module's own, or libssp's), which is gone from a stripped file, so it is recognised by its use: a protected
 function loads the global (mov G,%reg) into its frame on entry and, before it returns, compares
 the frame's copy with it (sub, xor or cmp G,%reg) and branches to a call of the failure function
 (__stack_chk_fail) if they differ. A check is one such comparison whose conditional jump leads,
@@ -38,12 +42,21 @@ pair (G, F) met most often is the canary; its number of comparisons is the numbe
 Without -fstack-protector (or -strong/-all) no code of the module compares against such a global.
 """
 import argparse
-import array
 import os
 import re
-import struct
 import subprocess
 import sys
+
+try:
+    import pefile
+except ImportError:
+    # pefile comes with Debian's python3-pefile (scripts/setup.sh), which only Debian's own
+    # interpreter sees: another python3 first on PATH (pyenv, a venv) hands the audit over to it.
+    SYSTEM_PYTHON = "/usr/bin/python3"
+    if os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON) and os.access(SYSTEM_PYTHON, os.X_OK):
+        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
+    print("audit: cannot audit: Python's pefile is missing (Debian package python3-pefile)", file=sys.stderr)
+    sys.exit(2)
 
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
 IMAGE_FILE_DLL = 0x2000
@@ -64,6 +77,10 @@ SYSTEM_DLLS = {
     "version.dll", "winmm.dll", "ws2_32.dll", "wsock32.dll", "hhctrl.ocx",
 }
 ORDINAL_ONLY_DLLS = {"mapi32.dll"}
+# A canary guard seeded through these loads crypto providers while the module attaches.
+CRYPTO_DLLS = {"crypt32.dll", "bcrypt.dll", "rsaenh.dll", "cryptsp.dll", "cryptbase.dll"}
+# libssp's failure path (stderr, then abort()); its object also holds the CryptGenRandom seeding.
+LIBSSP_MESSAGES = (b"*** stack smashing detected ***", b"*** buffer overflow detected ***")
 SOURCE_PATH = re.compile(
     rb"(?:[A-Za-z]:)?[/\\](?:[\w.+-]+[/\\])+[\w.+-]+\.(?:c|cc|cpp|cxx|h|hpp|s|gcda|gcno|o|obj)\b")
 
@@ -73,68 +90,58 @@ class NotPe(Exception):
 
 
 class Pe:
-    """The parts of a PE32 file's headers that the rules read."""
+    """The parts of a PE32 file that the rules read, through pefile."""
 
     def __init__(self, data):
         self.data = data
-        if len(data) < 0x40 or data[:2] != b"MZ":
-            raise NotPe("no MZ header")
-        self.pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if self.pe + 24 > len(data) or data[self.pe:self.pe + 4] != b"PE\0\0":
-            raise NotPe("no PE signature")
-        (self.machine, count, _, self.symbol_table, self.symbol_count, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, self.pe + 4)
-        self.optional = self.pe + 24
-        if struct.unpack_from("<H", data, self.optional)[0] != 0x10B:
+        try:
+            self.file = pefile.PE(data=data, fast_load=True)
+        except pefile.PEFormatError as error:
+            raise NotPe(str(error.value))
+        header, optional = self.file.FILE_HEADER, self.file.OPTIONAL_HEADER
+        if optional.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE:
             raise NotPe("not a PE32 (32-bit) image")
-        self.image_base = struct.unpack_from("<I", data, self.optional + 28)[0]
-        self.checksum_offset = self.optional + 64
-        self.checksum, self.subsystem, self.dll_characteristics = struct.unpack_from(
-            "<IHH", data, self.checksum_offset)
-        directory_count = struct.unpack_from("<I", data, self.optional + 92)[0]
-        self.directories = [struct.unpack_from("<II", data, self.optional + 96 + 8 * i)
-                            for i in range(min(directory_count, 16))]
+        self.machine = header.Machine
+        self.characteristics = header.Characteristics
+        self.symbol_table, self.symbol_count = header.PointerToSymbolTable, header.NumberOfSymbols
+        self.image_base = optional.ImageBase
+        self.checksum_offset = optional.get_field_absolute_offset("CheckSum")
+        self.checksum, self.subsystem = optional.CheckSum, optional.Subsystem
+        self.dll_characteristics = optional.DllCharacteristics
+        self.directories = [(entry.VirtualAddress, entry.Size) for entry in optional.DATA_DIRECTORY[:16]]
         self.directories += [(0, 0)] * (16 - len(self.directories))
-        self.sections = []
-        table = self.optional + optional_size
-        for i in range(count):
-            name, vsize, vaddr, raw_size, raw_pointer = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            flags = struct.unpack_from("<I", data, table + 40 * i + 36)[0]
-            self.sections.append((name.rstrip(b"\0").decode("latin-1"), vaddr, max(vsize, raw_size),
-                                  raw_pointer, raw_size, flags))
+        self.sections = [(section.Name.rstrip(b"\0").decode("latin-1"), section.VirtualAddress,
+                          max(section.Misc_VirtualSize, section.SizeOfRawData), section.PointerToRawData,
+                          section.SizeOfRawData, section.Characteristics) for section in self.file.sections]
+        self.file.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
+                                                      pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]])
 
-    def offset(self, rva):
-        for _, vaddr, size, raw_pointer, raw_size, _ in self.sections:
-            if vaddr <= rva < vaddr + size and rva - vaddr < raw_size:
-                return raw_pointer + rva - vaddr
-        raise NotPe("RVA 0x%x lies in no section's file data" % rva)
+    def imports(self):
+        """[(DLL name, [(function name or None, ordinal or None, import address table slot (VA))])]"""
+        found = []
+        for entry in getattr(self.file, "DIRECTORY_ENTRY_IMPORT", []):
+            found.append((entry.dll.decode("latin-1"),
+                          [(function.name.decode("latin-1") if function.name else None,
+                            function.ordinal if function.import_by_ordinal else None, function.address)
+                           for function in entry.imports]))
+        return found
 
-    def u32(self, rva):
-        return struct.unpack_from("<I", self.data, self.offset(rva))[0]
+    def exports(self):
+        """(ordinal base, [(ordinal, name or None)] of the functions with an address), or None."""
+        directory = getattr(self.file, "DIRECTORY_ENTRY_EXPORT", None)
+        if directory is None:
+            return None
+        return directory.struct.Base, [(symbol.ordinal, symbol.name.decode("latin-1") if symbol.name else None)
+                                       for symbol in directory.symbols if symbol.address]
 
-    def string(self, rva):
-        start = self.offset(rva)
-        end = self.data.index(b"\0", start)
-        return self.data[start:end].decode("latin-1")
+    def pe_checksum(self):
+        return self.file.generate_checksum()
 
     def section_of(self, rva):
         for section in self.sections:
             if section[1] <= rva < section[1] + section[2]:
                 return section
         return None
-
-
-def pe_checksum(data, checksum_offset):
-    """The PE checksum: 16-bit one's-complement sum of the file (CheckSum read as 0) plus its length."""
-    padded = data + b"\0" * (len(data) % 2)
-    words = array.array("H")
-    words.frombytes(padded)
-    if sys.byteorder != "little":
-        words.byteswap()
-    total = sum(words) - words[checksum_offset // 2] - words[checksum_offset // 2 + 1]
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return total + len(data)
 
 
 class Audit:
@@ -269,6 +276,50 @@ class Audit:
                    "%d canary checks against 0x%08x, failing into 0x%08x%s" %
                    (count, guard, failure, "" if count >= wanted else ", fewer than %d" % wanted))
 
+    def ends_process(self, function):
+        """Whether the code at function ends the process with STATUS_STACK_BUFFER_OVERRUN: it passes
+        0xc0000409 to kernel32's TerminateProcess (called through its import slot) before any ret,
+        following jumps and direct calls."""
+        slots = {slot for dll, functions in self.pe.imports() if dll.lower() == "kernel32.dll"
+                 for name, _, slot in functions if name == "TerminateProcess"}
+        code = self.disassembly()
+        index_of = {address: i for i, (address, _, _) in enumerate(code)}
+        i, status, seen = index_of.get(function), False, 0
+        while i is not None and i < len(code) and seen < 24:
+            _, mnemonic, operands = code[i]
+            seen += 1
+            if re.search(r"\$0xc0000409\b", operands):
+                status = True
+            elif mnemonic in ("call", "calll") and status:
+                match = re.match(r"^\*(?:%ds:)?0x([0-9a-f]+)$", operands)
+                if match and int(match.group(1), 16) in slots:
+                    return True
+            elif mnemonic.startswith("ret"):
+                return False
+            # Followed: a jump, and a direct call (GCC folds the identical failure functions into
+            # one that calls the other).
+            match = re.match(r"^(?:0x)?([0-9a-f]+)\b", operands) if mnemonic in ("jmp", "jmpl", "call", "calll") else None
+            i = index_of.get(int(match.group(1), 16)) if match else i + 1
+        return False
+
+    def rule_stack_guard(self):
+        problems = []
+        crypto = ["%s!%s" % (dll, name) for dll, functions in self.pe.imports() for name, _, _ in functions
+                  if name and re.match(r"B?Crypt|SystemFunction036$", name)]
+        crypto += [dll for dll, _ in self.pe.imports() if dll.lower() in CRYPTO_DLLS]
+        if crypto:
+            problems.append("imports %s (a guard seeded through a crypto provider)" % ", ".join(crypto))
+        for message in LIBSSP_MESSAGES:
+            if message in self.data:
+                problems.append("libssp's message %r (its guard set-up and failure path are linked)" % message.decode())
+        found = self.stack_checks()
+        if found is not None and not self.ends_process(found[1]):
+            problems.append("the canary's failure function 0x%08x does not end the process with 0xc0000409 "
+                            "through TerminateProcess" % found[1])
+        self.check("stack-guard", not problems, "; ".join(problems) or
+                   ("the module's own guard: no crypto import, no libssp, " +
+                    ("failing into TerminateProcess(0xc0000409)" if found else "no canary to check")))
+
     def rule_no_seh(self):
         problems = []
         if not self.pe.dll_characteristics & DLLCHAR_NO_SEH:
@@ -281,42 +332,24 @@ class Audit:
         self.check("no-seh", not problems, "; ".join(problems) or "NO_SEH set, nothing stored to fs:0")
 
     def rule_imports(self):
-        rva, size = self.pe.directories[DIR_IMPORT]
         problems, names = [], []
-        if rva and size:
-            entry = rva
-            while True:
-                lookup, _, _, name_rva, first_thunk = struct.unpack_from("<IIIII", self.data, self.pe.offset(entry))
-                if name_rva == 0 and first_thunk == 0:
-                    break
-                dll = self.pe.string(name_rva)
-                names.append(dll)
-                if dll.lower() not in SYSTEM_DLLS:
-                    problems.append("%s is not a Windows system DLL" % dll)
-                thunk = lookup or first_thunk
-                while True:
-                    value = self.pe.u32(thunk)
-                    if value == 0:
-                        break
-                    if dll.lower() in ORDINAL_ONLY_DLLS and not value & 0x80000000:
-                        problems.append("%s!%s imported by name" % (dll, self.pe.string(value + 2)))
-                    thunk += 4
-                entry += 20
+        for dll, functions in self.pe.imports():
+            names.append(dll)
+            if dll.lower() not in SYSTEM_DLLS:
+                problems.append("%s is not a Windows system DLL" % dll)
+            if dll.lower() in ORDINAL_ONLY_DLLS:
+                problems += ["%s!%s imported by name" % (dll, name) for name, ordinal, _ in functions if ordinal is None]
         self.check("imports", not problems, "; ".join(problems) or "%d DLLs: %s" % (len(names), " ".join(names)))
 
     def rule_exports(self):
-        rva, size = self.pe.directories[DIR_EXPORT]
-        if not rva or not size:
+        exports = self.pe.exports()
+        if exports is None:
             self.check("exports", False, "no export table")
             return
-        (_, _, _, _, _, base, functions, name_count, functions_rva, names_rva,
-         ordinals_rva) = struct.unpack_from("<IIHHIIIIIII", self.data, self.pe.offset(rva))
-        ordinals = [base + i for i in range(functions) if self.pe.u32(functions_rva + 4 * i)]
-        names = [(self.pe.string(self.pe.u32(names_rva + 4 * i)),
-                  base + struct.unpack_from("<H", self.data, self.pe.offset(ordinals_rva + 2 * i))[0])
-                 for i in range(name_count)]
+        _, functions = exports
+        ordinals = [ordinal for ordinal, _ in functions]
         ok = ordinals == [1]
-        described = ", ".join("%s @%d" % named for named in names) or "no names"
+        described = ", ".join("%s @%d" % (name, ordinal) for ordinal, name in functions if name) or "no names"
         self.check("exports", ok, ("one export at ordinal 1 (%s)" if ok else
                                    "exports at ordinals %s, not exactly one at 1 (%%s)" % ordinals) % described)
 
@@ -348,7 +381,7 @@ class Audit:
         self.check("release-build", not problems, "; ".join(problems[:5]) or "no debug sections, symbols or coverage counters")
 
     def rule_checksum(self):
-        actual = pe_checksum(self.data, self.pe.checksum_offset)
+        actual = self.pe.pe_checksum()
         ok = self.pe.checksum == actual
         self.check("checksum", ok, "0x%08x%s" % (self.pe.checksum, "" if ok else
                                                    " in the header, 0x%08x computed" % actual))
@@ -364,7 +397,10 @@ class Audit:
         if offset + size > len(self.data) or size < 8:
             self.check("signature", False, "the certificate table lies outside the file")
             return
-        length, revision, kind = struct.unpack_from("<IHH", self.data, offset)
+        # The first WIN_CERTIFICATE's header (the security directory's address is a file offset).
+        length = self.pe.file.get_dword_from_offset(offset)
+        revision = self.pe.file.get_word_from_offset(offset + 4)
+        kind = self.pe.file.get_word_from_offset(offset + 6)
         if revision != 0x200 or kind != 2 or length > size:
             self.check("signature", False, "not a PKCS#7 Authenticode certificate (revision 0x%x, type %d)" % (revision, kind))
             return
@@ -385,7 +421,7 @@ class Audit:
         if not self.pe.characteristics & IMAGE_FILE_DLL:
             raise NotPe("not a DLL")
         for rule in (self.rule_dynamic_base, self.rule_nx_compat, self.rule_gui_subsystem, self.rule_sections,
-                     self.rule_stack_protector, self.rule_no_seh, self.rule_imports, self.rule_exports,
+                     self.rule_stack_protector, self.rule_stack_guard, self.rule_no_seh, self.rule_imports, self.rule_exports,
                      self.rule_build_path, self.rule_release_build, self.rule_checksum, self.rule_signature):
             rule()
         return self.results
@@ -404,7 +440,7 @@ def main():
     options.forbid = [text for text in options.forbid if text]
     try:
         results = Audit(options.dll, options).run()
-    except (OSError, NotPe, struct.error, ValueError) as error:
+    except (OSError, NotPe, pefile.PEFormatError, ValueError) as error:
         print("audit: %s: cannot audit: %s" % (options.dll, error), file=sys.stderr)
         return 2
     for verdict, rule, detail in results:

@@ -5,8 +5,10 @@
 # the benchmarks' own logs to <build-dir>/bench-logs/.
 # Usage: scripts/bench.sh [build-dir]                         (default build dir: ./build)
 # Environment: ORVL_BENCH_KEEP_PREFIX=1 reuses the prefix of an earlier run (making one takes
-# minutes here); ORVL_BENCH_HOOK_ROUNDS, ORVL_BENCH_HOOK_MESSAGES, ORVL_BENCH_INJECT_ROUNDS,
-# ORVL_BENCH_SHEET_ROUNDS and ORVL_BENCH_PROBE_RUNS change the number of rounds and runs.
+# minutes here); ORVL_BENCH_ONLY="inject" runs only the benchmarks named (hooks inject sheet
+# sheet-logging size probe cpu); ORVL_BENCH_HOOK_ROUNDS, ORVL_BENCH_HOOK_MESSAGES,
+# ORVL_BENCH_INJECT_ROUNDS, ORVL_BENCH_SHEET_ROUNDS and ORVL_BENCH_PROBE_RUNS change the number
+# of rounds and runs.
 # Exits non-zero if a benchmark could not be run; a missed goal is reported, not an error.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +16,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 unset TMPDIR
 
 if [ "${ORVL_BENCH_IN_DISPLAY:-0}" != 1 ]; then
-  case ${1:-} in -h|--help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
+  case ${1:-} in -h|--help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
   build=${1:-$root/build}
   mkdir -p "$build"; build=$(cd "$build" && pwd)
   began=$(date +%s)
@@ -52,6 +54,9 @@ if [ "${ORVL_BENCH_IN_DISPLAY:-0}" != 1 ]; then
 fi
 
 # ---- Inside the display ----------------------------------------------------------------------
+# ORVL_BENCH_ONLY="inject ..." runs only the benchmarks named (hooks, inject, sheet,
+# sheet-logging, size, probe, cpu); unset, all of them.
+selected() { [ -z "${ORVL_BENCH_ONLY:-}" ] || [[ " $ORVL_BENCH_ONLY " == *" $1 "* ]]; }
 build=$1
 bin=$build/bin
 prefix=$build/bench-prefix
@@ -77,6 +82,7 @@ else
 fi
 # A 64-bit prefix for the probe without the emulator (its programs run natively).
 probe64=$bin/orvl_bench_probe64.exe
+selected probe || probe64=$bin/not-selected
 prefix64=$build/bench-prefix64
 wine64_env() {
   env WINEPREFIX="$prefix64" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winegstreamer=;winedbg.exe=d" "$@"
@@ -114,6 +120,7 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 run() {
   local name=$1; shift
   local attempt
+  selected "$name" || return 0
   for attempt in 1 2; do
     say "$name (attempt $attempt): orvl_bench.exe $*"
     local rc=0 start=$(date +%s)
@@ -139,6 +146,7 @@ run sheet-logging sheet "${ORVL_BENCH_SHEET_ROUNDS:-11}" logging
 # 5: the module's size and imports. A system DLL is one that the fresh prefix's system folder
 # has and that this build does not make.
 dll=$bin/OrvlHook.dll
+if selected size; then
 size=$(stat -c %s "$dll")
 imports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
 system32=$prefix/drive_c/windows/system32
@@ -153,11 +161,13 @@ echo "ROW|5 DLL|OrvlHook.dll size|$size bytes ($kib KiB)|< 64 KiB|$verdict" >>"$
 list=$(echo $imports | sed 's/ /, /g')
 if [ -z "$foreign" ]; then verdict=met; else verdict="missed:$foreign"; fi
 echo "ROW|5 DLL|imports ($(echo $imports | wc -w) DLLs)|$list|system DLLs only|$verdict" >>"$logs/rows"
+fi
 
 # The injection's Win32 calls without the module, in the emulated 32-bit Wine and, when the probe
 # could be built for x86-64, in the 64-bit Wine that runs without the emulator: fresh processes,
 # alternating, medians per figure.
 probe_runs=${ORVL_BENCH_PROBE_RUNS:-5}
+selected probe || probe_runs=0
 [ -e "$probe64" ] && wine64_env wineserver -p
 for i in $(seq "$probe_runs"); do
   timeout 300 wine "$bin/orvl_bench_probe.exe" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^PROBE|/emulated|/p' >>"$logs/probe" || true
@@ -204,9 +214,9 @@ fi
 
 # How much slower the emulated processor runs plain code: the same computation under Wine and,
 # when a native compiler is there, on the machine itself.
-emulated=$(timeout 300 wine "$bin/orvl_bench.exe" cpu </dev/null 2>/dev/null | sed -n 's/^CPU|//p' | tr -d '\r' || true)
-native=
-if command -v c++ >/dev/null 2>&1 && c++ -std=c++17 -Os -o "$logs/cpu_probe_native" "$root/bench/cpu_probe_native.cpp" 2>/dev/null; then
+emulated= native=
+selected cpu && emulated=$(timeout 300 wine "$bin/orvl_bench.exe" cpu </dev/null 2>/dev/null | sed -n 's/^CPU|//p' | tr -d '\r' || true)
+if [ -n "$emulated" ] && command -v c++ >/dev/null 2>&1 && c++ -std=c++17 -Os -o "$logs/cpu_probe_native" "$root/bench/cpu_probe_native.cpp" 2>/dev/null; then
   native=$("$logs/cpu_probe_native")
 fi
 if [ -n "$emulated" ] && [ -n "$native" ]; then

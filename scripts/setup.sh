@@ -11,7 +11,7 @@ packages=(cmake make python3 git
           xvfb xauth imagemagick googletest fp-utils locales procps
           qemu-user-static fonts-wine
           cppcheck clang-tidy
-          osslsigncode openssl)
+          osslsigncode openssl python3-pefile)
 
 # Another apt or dpkg run may hold the lock for a while: wait for it rather than fail.
 # apt_options points apt at the healthy sources once a source has been left out for this run.

@@ -3,6 +3,7 @@
 rejects a DLL that lacks what the rule checks, and names that rule.
 
 Usage: audit_test.py <source-dir> <build-dir> <OrvlHook.dll> <probe-dir>
+       audit_test.py guard <source-dir> <build-dir> <OrvlHook.dll> <probe-dir> <wine-run.sh> <guard_check.exe>
 
 Two kinds of faulty DLLs, each with the rules it must fail (and no other):
  - copies of the built module with one field or a few bytes patched the way a linker without the
@@ -14,14 +15,24 @@ Two kinds of faulty DLLs, each with the rules it must fail (and no other):
    the same DLL built with everything, which must pass.
 A signed copy (throwaway certificate) must verify against its certificate only, and a byte
 changed after signing must break the signature.
+
+"guard" (the test Audit.stack_guard_in_process) runs DLLs under Wine with
+tests/audit/guard_check.cpp: the function every canary check fails into (found by the audit)
+must end its process at once with STATUS_STACK_BUFFER_OVERRUN (0xC0000409) and print nothing, and
+loading the DLL must bring in no crypto provider. The probe linked with libssp's guard must be
+told apart on both counts.
 """
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 
+guard_mode = len(sys.argv) > 1 and sys.argv[1] == "guard"
+if guard_mode:
+    sys.argv.pop(1)
 source_dir, build_dir, module_dll, probe_dir = sys.argv[1:5]
 audit_script = os.path.join(source_dir, "scripts", "audit-dll.py")
 scratch = tempfile.mkdtemp(prefix="audit-test.", dir=build_dir)
@@ -226,6 +237,75 @@ def patched(name, *patches, fix=True):
     return path
 
 
+# ---- In a live process (guard) -------------------------------------------------------------
+CRYPTO_PROVIDERS = {"rsaenh.dll", "crypt32.dll", "bcrypt.dll", "cryptsp.dll", "cryptbase.dll", "dssenh.dll"}
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def in_wine(*arguments):
+    run = subprocess.run([wine_run, guard_check] + list(arguments), stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, timeout=240)
+    return run.returncode, run.stdout.decode("latin-1").replace("\r\n", "\n")
+
+
+def failure_rva(path):
+    """The RVA of the function the canary checks fail into, as the audit finds it."""
+    _, out = audit(path)
+    match = re.search(r"stack-protector: \d+ canary checks against 0x[0-9a-f]+, failing into 0x([0-9a-f]+)", out)
+    if not match:
+        return None
+    data = open(path, "rb").read()
+    image_base = get32(data, headers(data)[1] + 28)
+    return int(match.group(1), 16) - image_base
+
+
+def guard_case(what, path, own_guard):
+    """own_guard: the DLL must end silently with 0xC0000409 and load no crypto provider; otherwise
+    (libssp) it must not, or the checks could not tell the two apart."""
+    rva = failure_rva(path)
+    if rva is None:
+        print("[WRONG] %s: the audit finds no canary check" % what)
+        failures.append(what)
+        return
+    code, out = in_wine("fail", windows_path(path), "%x" % rva)
+    exit_match = re.search(r"^EXIT 0x([0-9a-f]{8})$", out, re.M)
+    output_match = re.search(r"^OUTPUT (\d+)$", out, re.M)
+    if code != 0 or not exit_match or not output_match:
+        print("[WRONG] %s: guard_check fail did not run (exit %d):\n  %s" % (what, code, out.replace("\n", "\n  ")))
+        failures.append(what)
+        return
+    status, printed = int(exit_match.group(1), 16), int(output_match.group(1))
+    silent_overrun = status == 0xC0000409 and printed == 0
+    code, out = in_wine("loads", windows_path(path))
+    loaded = re.findall(r"^LOADED (\S+)$", out, re.M)
+    if code != 0 or "DONE" not in out:
+        print("[WRONG] %s: guard_check loads did not run (exit %d):\n  %s" % (what, code, out.replace("\n", "\n  ")))
+        failures.append(what)
+        return
+    crypto = sorted({name.lower() for name in loaded} & CRYPTO_PROVIDERS)
+    ok = silent_overrun and not crypto if own_guard else not silent_overrun and crypto
+    print("[%s] %s: the failure function at RVA 0x%x ended the process with 0x%08x after %d bytes of "
+          "output; loading it loaded %s%s" % ("ok" if ok else "WRONG", what, rva, status, printed,
+                                               ", ".join(loaded) or "nothing", " (crypto: %s)" % ", ".join(crypto) if crypto else ""))
+    if not ok:
+        failures.append(what)
+
+
+if guard_mode:
+    wine_run, guard_check = sys.argv[5:7]
+    guard_case("the module", module_dll, True)
+    guard_case("the probe DLL with everything", os.path.join(probe_dir, "audit_probe.dll"), True)
+    guard_case("the probe DLL with libssp's guard", os.path.join(probe_dir, "audit_probe_libssp.dll"), False)
+    shutil.rmtree(scratch, ignore_errors=True)
+    if failures:
+        print("FAILED: %d of the cases above: %s" % (len(failures), "; ".join(failures)))
+        sys.exit(1)
+    print("passed: a smashed canary ends the process silently with 0xC0000409; no crypto provider is loaded")
+    sys.exit(0)
+
 forbid = ["--forbid", source_dir, "--forbid", build_dir]
 no_user = {key: value for key, value in os.environ.items() if key not in ("USER", "LOGNAME")}
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, RELOCS_STRIPPED = 0x40, 0x100, 0x400, 0x1
@@ -275,6 +355,7 @@ expect("another user's name planted", user_path, [], *forbid, environment=dict(n
 probes = [
     ("audit_probe", [], "everything"),
     ("audit_probe_unprotected", ["stack-protector"], "built without -fstack-protector-strong"),
+    ("audit_probe_libssp", ["stack-guard"], "libssp's guard (seeded through CryptGenRandom, abort() on failure)"),
     ("audit_probe_seh_handler", ["no-seh"], "an SEH handler of its own, marked NO_SEH"),
     ("audit_probe_two_exports", ["exports"], "a second export"),
     ("audit_probe_debug", ["release-build", "build-path"], "debug information"),
