@@ -5,6 +5,7 @@
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 #include "settings/logon_page.h"
+#include "settings/wait_cursor.h"
 
 #include <commctrl.h>
 #include <cstddef>
@@ -89,9 +90,15 @@ void ShowSettingsSheet(HWND owner)
     header.pfnCallback = SheetCallback;
 
     InitCommonControls();
-    InitMapi();
+    {
+        WaitCursor wait;  // MAPI's start can take a second or more
+        InitMapi();
+    }
     PropertySheetW(&header);
     OpenSheet = nullptr;
-    UninitMapi();
+    {
+        WaitCursor wait;
+        UninitMapi();
+    }
     SheetRequested = false;
 }

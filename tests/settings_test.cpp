@@ -67,11 +67,22 @@ protected:
     }
 
     // Opens the sheet with the menu command and runs body on the driver thread; body closes it.
+    // MAPI is asked everything under the wait cursor, and the prepared sheet shows the cursor the
+    // thread had before (a cursor of its own here, with the pointer away from every window).
     void WithSheet(const std::function<void(ModalScript&, HWND sheet, HWND page)>& body,
                    const char* caption = SettingsCaption)
     {
-        WithSettingsSheet(messenger, caption, body);
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
+        const HCURSOR before = SetCursor(LoadCursor(nullptr, IDC_CROSS));
+        const HCURSOR own = GetCursor();
+        WithSettingsSheet(messenger, caption, [&](ModalScript& script, HWND sheet, HWND page) {
+            EXPECT_EQ(own, GetCursor()) << "the prepared sheet shows another cursor";
+            body(script, sheet, page);
+        });
+        EXPECT_EQ(own, GetCursor()) << "the closed sheet left another cursor";
+        SetCursor(before);
         EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the menu command reached Messenger";
+        EXPECT_EQ(std::vector<std::string>{}, SandboxMapi::LinesWithoutWaitCursor()) << SandboxMapi::Log();
     }
 
     static std::vector<Report> Reports(const MessageRecorder& recorder)
