@@ -4,6 +4,7 @@
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 #include "settings/logon_page.h"
+#include "settings/wait_cursor.h"
 
 #include <cstdint>
 
@@ -156,39 +157,45 @@ void LogonPage::TestLogon()
 
     wchar_t message[MessageCapacity] = L"";
     LPMAPISESSION session = nullptr;
-    HRESULT logon = MAPILogonEx(reinterpret_cast<ULONG_PTR>(window), profileName, typedPassword,
-                                MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_LOGON_UI, &session);
-    if (FAILED(logon) || !session) {
+    HRESULT logon = S_OK;
+    bool loggedOn = false;
+    {
+        // Against an Exchange server that does not answer the logon alone takes tens of seconds.
+        // The report below shows with the cursor as it was.
+        WaitCursor wait;
+        logon = MAPILogonEx(reinterpret_cast<ULONG_PTR>(window), profileName, typedPassword,
+                            MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_LOGON_UI, &session);
+        loggedOn = SUCCEEDED(logon) && session;
+        if (loggedOn) {
+            FindDefaultStore(session, report);
+            ReadIdentity(session, report);
+            session->Logoff(0, 0, 0);
+        }
+        if (session)
+            session->Release();
+    }
+    if (!loggedOn) {
         wchar_t format[ErrorFormatCapacity] = L"";
         LoadStringW(ModuleInstance, LocalizedId(IDS_LOGON_ERROR_FORMAT), format, ErrorFormatCapacity);
         // One %08x in a resource string of under 500 characters: well inside the 1,024 bound.
         wsprintfW(message, format, static_cast<unsigned>(logon));
-        if (session)
-            session->Release();
+    } else if (report.storeFound) {
+        if (report.exchange)
+            icon = MB_ICONINFORMATION;
+        LoadStringW(ModuleInstance, LocalizedId(report.exchange ? IDS_EXCHANGE_HEADER : IDS_NOT_EXCHANGE_HEADER),
+                    message, MessageCapacity);
+        wchar_t blockFormat[FormatCapacity] = L"";
+        LoadStringW(ModuleInstance, LocalizedId(IDS_ACCOUNT_BLOCK_FORMAT), blockFormat, FormatCapacity);
+        int headerLength = lstrlenW(message);
+        int room = static_cast<int>(MessageCapacity) - headerLength;
+        // wsprintfW writes at most 1,024 characters, terminator included; the longest header and
+        // block then fit Message.
+        wchar_t block[BlockBound] = L"";
+        wsprintfW(block, blockFormat, report.service, report.account, report.userName, report.email,
+                  report.smtpEmail);
+        lstrcpynW(message + headerLength, block, room);
     } else {
-        FindDefaultStore(session, report);
-        ReadIdentity(session, report);
-        session->Logoff(0, 0, 0);
-        session->Release();
-
-        if (report.storeFound) {
-            if (report.exchange)
-                icon = MB_ICONINFORMATION;
-            LoadStringW(ModuleInstance, LocalizedId(report.exchange ? IDS_EXCHANGE_HEADER : IDS_NOT_EXCHANGE_HEADER),
-                        message, MessageCapacity);
-            wchar_t blockFormat[FormatCapacity] = L"";
-            LoadStringW(ModuleInstance, LocalizedId(IDS_ACCOUNT_BLOCK_FORMAT), blockFormat, FormatCapacity);
-            int headerLength = lstrlenW(message);
-            int room = static_cast<int>(MessageCapacity) - headerLength;
-            // wsprintfW writes at most 1,024 characters, terminator included; the longest header and
-            // block then fit Message.
-            wchar_t block[BlockBound] = L"";
-            wsprintfW(block, blockFormat, report.service, report.account, report.userName, report.email,
-                      report.smtpEmail);
-            lstrcpynW(message + headerLength, block, room);
-        } else {
-            LoadStringW(ModuleInstance, LocalizedId(IDS_NO_STORE_ACCESS), message, MessageCapacity);
-        }
+        LoadStringW(ModuleInstance, LocalizedId(IDS_NO_STORE_ACCESS), message, MessageCapacity);
     }
 
     wchar_t caption[FormatCapacity] = L"";

@@ -2,6 +2,7 @@
 #include "about/help.h"
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
+#include "settings/wait_cursor.h"
 
 #include <cstdint>
 #include <cstring>
@@ -77,6 +78,7 @@ int LogonPage::FillProfileList()
     HWND list = GetDlgItem(window, IDC_PROFILE_LIST);
     SendMessageA(list, CB_RESETCONTENT, 0, 0);
 
+    WaitCursor wait;  // the profile table comes from MAPI, which may be slow to answer
     LPPROFADMIN admin = nullptr;
     if (FAILED(MAPIAdminProfiles(0, &admin)) || !admin)
         return -1;  // no profile administration: automatic logon only

@@ -5,6 +5,7 @@
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 #include "settings/logon_page.h"
+#include "settings/wait_cursor.h"
 
 #include <commctrl.h>
 #include <cstddef>
@@ -34,10 +35,39 @@ const DWORD SheetHeaderSize = 52;   // PROPSHEETHEADERW_V2_SIZE
 static_assert(offsetof(PROPSHEETPAGEW, pcRefParent) + sizeof(UINT*) + 2 * sizeof(LPCWSTR) == PageRecordSize, "page record");
 static_assert(offsetof(PROPSHEETHEADERW, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) + 3 * sizeof(HANDLE)
               == SheetHeaderSize, "sheet header");
+
+// One sheet at a time. Messenger's window is disabled while the sheet shows, but the command can
+// still be sent or posted to it; a second sheet would take the one page object's window handles
+// from under the first, and the first would then save empty controls.
+bool SheetRequested = false;  // from the start of ShowSettingsSheet until it returns
+HWND OpenSheet = nullptr;     // the sheet's window once it is made, until it has closed
+
+int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM)
+{
+    if (message == PSCB_INITIALIZED)
+        OpenSheet = sheet;
+    return 0;
+}
+
+// Shows the user the sheet already open: the sheet itself, or the report or MAPI dialog it waits
+// on. While the sheet is still being made there is nothing to show yet.
+void BringOpenSheetForward()
+{
+    if (!OpenSheet || !IsWindow(OpenSheet))
+        return;
+    HWND front = GetLastActivePopup(OpenSheet);
+    SetForegroundWindow(front ? front : OpenSheet);
+}
 }
 
 void ShowSettingsSheet(HWND owner)
 {
+    if (SheetRequested) {
+        BringOpenSheetForward();
+        return;
+    }
+    SheetRequested = true;
+
     // Wide records: the sheet and its page are made from the templates and strings as written,
     // so Russian reads right on any ANSI code page.
     PROPSHEETPAGEW page = {};
@@ -50,16 +80,25 @@ void ShowSettingsSheet(HWND owner)
 
     PROPSHEETHEADERW header = {};
     header.dwSize = SheetHeaderSize;
-    header.dwFlags = PSH_PROPSHEETPAGE | PSH_HASHELP | PSH_NOCONTEXTHELP;
+    header.dwFlags = PSH_PROPSHEETPAGE | PSH_HASHELP | PSH_NOCONTEXTHELP | PSH_USECALLBACK;
     header.hwndParent = owner;
     header.hInstance = ModuleInstance;
     header.pszCaption = LocalizedResourceW(IDS_SHEET_CAPTION);
     header.nPages = 1;
     header.nStartPage = 0;
     header.ppsp = &page;
+    header.pfnCallback = SheetCallback;
 
     InitCommonControls();
-    InitMapi();
+    {
+        WaitCursor wait;  // MAPI's start can take a second or more
+        InitMapi();
+    }
     PropertySheetW(&header);
-    UninitMapi();
+    OpenSheet = nullptr;
+    {
+        WaitCursor wait;
+        UninitMapi();
+    }
+    SheetRequested = false;
 }

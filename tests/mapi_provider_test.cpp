@@ -1013,6 +1013,27 @@ TEST_F(MapiProvider, ReadLogIsBoundedAndCountsCalls) {
   EXPECT_EQ(SandboxMapi::Log(), "");
 }
 
+// The module shows the wait cursor while it waits on MAPI: the provider notes, per call, whether
+// the calling thread's cursor was the system's wait cursor.
+TEST_F(MapiProvider, RecordsWhetherEachCallerShowedTheWaitCursor) {
+  const HCURSOR before = GetCursor();
+  SetCursor(LoadCursor(nullptr, IDC_WAIT));
+  ASSERT_EQ(M().Initialize(nullptr), S_OK);
+  SetCursor(LoadCursor(nullptr, IDC_ARROW));
+  M().Uninitialize();
+  SetCursor(nullptr);
+  ASSERT_EQ(M().Initialize(nullptr), S_OK);
+  SetCursor(LoadCursor(nullptr, IDC_WAIT));
+  M().Uninitialize();
+  SetCursor(before);
+  EXPECT_EQ(SandboxMapi::CursorLines(), (Texts{"wait MAPIInitialize null -> 0", "other MAPIUninitialize",
+                                               "other MAPIInitialize null -> 0", "wait MAPIUninitialize"}));
+  EXPECT_EQ(SandboxMapi::LinesWithoutWaitCursor(), (Texts{"MAPIUninitialize", "MAPIInitialize null -> 0"}));
+  EXPECT_EQ(SandboxMapi::Log(), "MAPIInitialize null -> 0\nMAPIUninitialize\nMAPIInitialize null -> 0\nMAPIUninitialize\n");
+  SandboxMapi::ResetLog();
+  EXPECT_TRUE(SandboxMapi::CursorLines().empty());
+}
+
 TEST_F(MapiProvider, LogFileGetsEveryLine) {
   char dir[MAX_PATH];
   ASSERT_GT(GetTempPathA(sizeof dir, dir), 0u);

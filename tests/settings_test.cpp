@@ -67,11 +67,22 @@ protected:
     }
 
     // Opens the sheet with the menu command and runs body on the driver thread; body closes it.
+    // MAPI is asked everything under the wait cursor, and the prepared sheet shows the cursor the
+    // thread had before (a cursor of its own here, with the pointer away from every window).
     void WithSheet(const std::function<void(ModalScript&, HWND sheet, HWND page)>& body,
                    const char* caption = SettingsCaption)
     {
-        WithSettingsSheet(messenger, caption, body);
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
+        const HCURSOR before = SetCursor(LoadCursor(nullptr, IDC_CROSS));
+        const HCURSOR own = GetCursor();
+        WithSettingsSheet(messenger, caption, [&](ModalScript& script, HWND sheet, HWND page) {
+            EXPECT_EQ(own, GetCursor()) << "the prepared sheet shows another cursor";
+            body(script, sheet, page);
+        });
+        EXPECT_EQ(own, GetCursor()) << "the closed sheet left another cursor";
+        SetCursor(before);
         EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the menu command reached Messenger";
+        EXPECT_EQ(std::vector<std::string>{}, SandboxMapi::LinesWithoutWaitCursor()) << SandboxMapi::Log();
     }
 
     static std::vector<Report> Reports(const MessageRecorder& recorder)
@@ -623,6 +634,92 @@ TEST_F(SettingsSheet, SecondOpeningReusesThePageAndBracketsMapiAgain)
     EXPECT_EQ(2, SandboxMapi::CallCount("MAPIInitialize"));
     EXPECT_EQ(2, SandboxMapi::CallCount("MAPIUninitialize"));
 }
+
+// Messenger's window is disabled while the sheet is open, but another add-in or a script can
+// still send or post "Settings..." to it: that opens nothing, brings the open sheet forward, and
+// leaves what it shows and what the user types alone.
+enum class Delivery { Sent, Posted };
+
+class SecondRequest : public SettingsSheet, public testing::WithParamInterface<Delivery> {};
+
+namespace {
+
+HWND commandTarget = nullptr;
+bool sentCommandReturned = false;
+
+// Sends "Settings..." from the modal loop, as a neighbour's timer would (a send from the script
+// itself could not return while a second sheet were open).
+void CALLBACK SendSettingsCommand(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    SendMessageW(commandTarget, WM_COMMAND, IDM_SETTINGS, 0);
+    sentCommandReturned = true;
+}
+
+BOOL CALLBACK CollectSheet(HWND window, LPARAM lParam)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && ClassName(window) == "#32770"
+        && WindowText(window) == SettingsCaption)
+        reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> OpenSheets()
+{
+    std::vector<HWND> sheets;
+    EnumWindows(CollectSheet, reinterpret_cast<LPARAM>(&sheets));
+    return sheets;
+}
+
+} // namespace
+
+TEST_P(SecondRequest, BringsTheOpenSheetForwardAndKeepsWhatWasStoredAndTyped)
+{
+    MapiFixture::AddProfile(std::string("Alpha"), true);
+    MapiFixture::AddProfile(std::string("Beta"), false);
+    StoreProfileLogon("Beta", std::string("first secret"));
+    Start();
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        // The user has gone to another window of the process meanwhile.
+        HWND elsewhere = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE, 700, 700, 120, 40,
+                                         nullptr, nullptr, nullptr, nullptr);
+        SetForegroundWindow(elsewhere);
+        EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == elsewhere; }, 2000));
+
+        commandTarget = messenger;
+        sentCommandReturned = false;
+        if (GetParam() == Delivery::Sent)
+            SetTimer(nullptr, 0, 10, SendSettingsCommand);
+        else
+            PostMessageW(messenger, WM_COMMAND, IDM_SETTINGS, 0);
+        EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == sheet; }, 3000));
+        EXPECT_FALSE(WaitUntil([&] { return OpenSheets().size() > 1; }, 1000)) << "a second sheet opened";
+        // Cancelled, as the user would, should one have opened anyway.
+        for (HWND other : OpenSheets())
+            if (other != sheet) {
+                script.PressSheetButton(other, PSBTN_CANCEL);
+                script.WaitForClose(other);
+            }
+        if (GetParam() == Delivery::Sent) {
+            EXPECT_TRUE(WaitUntil([&] { return sentCommandReturned; }, 3000));
+        }
+
+        EXPECT_EQ(page, script.CurrentPage(sheet));
+        EXPECT_TRUE(ButtonChecked(page, IDC_PROFILE_LOGON));
+        EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
+        EXPECT_EQ("first secret", ControlText(page, IDC_PASSWORD));
+        SetText(page, IDC_PASSWORD, "typed later");
+        DestroyWindow(elsewhere);
+        script.PressSheetButton(sheet, PSBTN_OK);
+    });
+    ExpectStored(0, "Beta", "typed later");
+    EXPECT_EQ(1, SandboxMapi::CallCount("MAPIInitialize"));
+    EXPECT_EQ(1, SandboxMapi::CallCount("MAPIUninitialize"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SecondRequest, testing::Values(Delivery::Sent, Delivery::Posted));
 
 TEST_F(SettingsSheet, SheetHasItsButtonsAndIsOwnedByMessenger)
 {

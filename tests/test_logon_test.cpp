@@ -34,6 +34,7 @@ struct Outcome {
     HWND page = nullptr;
     HWND sheet = nullptr;
     bool shown = false;
+    HCURSOR cursorAtReport = nullptr;   // the thread's cursor while the box shows
 };
 
 class TestLogon : public MapiCase {
@@ -74,10 +75,16 @@ protected:
             SendMessageA(GetDlgItem(page, IDC_PASSWORD), WM_SETTEXT, 0,
                          reinterpret_cast<LPARAM>(password.c_str()));
             recorder.Clear();
+            SandboxMapi::ResetLog();
+            // A cursor of its own before the click, away from the pointer: the wait cursor shows
+            // only while MAPI works, and the box shows this one again.
+            SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
+            SetCursor(LoadCursor(nullptr, IDC_CROSS));
             script.Click(page, IDC_TEST_LOGON);
             HWND box = script.WaitForWindow("#32770", TestLogonCaption);
             if (box) {
                 outcome.shown = true;
+                outcome.cursorAtReport = GetCursor();
                 outcome.caption = WindowText(box);
                 outcome.text = script.MessageBoxText(box);
                 outcome.icon = script.MessageBoxIcon(box);
@@ -90,6 +97,13 @@ protected:
             }
             // The click reports nothing to the sheet.
             EXPECT_TRUE(Reports(recorder).empty()) << Describe(recorder.Messages());
+            // MAPI was asked everything, the logon and the store and identity reads alike, while the
+            // wait cursor showed, on every path.
+            EXPECT_FALSE(SandboxMapi::Lines().empty());
+            EXPECT_EQ(std::vector<std::string>{}, SandboxMapi::LinesWithoutWaitCursor()) << SandboxMapi::Log();
+            if (box) {
+                EXPECT_EQ(LoadCursor(nullptr, IDC_CROSS), outcome.cursorAtReport) << "the report shows another cursor";
+            }
             script.PressSheetButton(sheet, PSBTN_CANCEL);
         });
         return outcome;

@@ -31,31 +31,21 @@ struct SandboxMapi {
   static bool Loaded() { return Export<ReadLogFn>(kReadLog) != nullptr; }
 
   // The whole record: one line per call, each ending in "\n".
-  static std::string Log() {
-    const ReadLogFn readLog = Export<ReadLogFn>(kReadLog);
-    if (!readLog) return std::string();
-    // The log may grow between the size query and the copy: a few tries, then what fits.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      const int size = readLog(nullptr, 0);
-      std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
-      const int full = readLog(buffer.data(), static_cast<int>(buffer.size()));
-      if (full <= size || attempt == 3) return std::string(buffer.data());
-    }
-    return std::string();
-  }
+  static std::string Log() { return Read(kReadLog); }
 
-  static std::vector<std::string> Lines() {
+  // The record with the cursor each call saw on its thread: "wait <line>" when it was the
+  // system's wait cursor, "other <line>" otherwise.
+  static std::vector<std::string> CursorLines() { return Split(Read(kReadCursorLog)); }
+
+  // The lines of calls made while the calling thread did not show the wait cursor.
+  static std::vector<std::string> LinesWithoutWaitCursor() {
     std::vector<std::string> lines;
-    const std::string log = Log();
-    size_t start = 0;
-    while (start < log.size()) {
-      size_t end = log.find('\n', start);
-      if (end == std::string::npos) end = log.size();
-      lines.push_back(log.substr(start, end - start));
-      start = end + 1;
-    }
+    for (const std::string& line : CursorLines())
+      if (line.compare(0, 6, "other ") == 0) lines.push_back(line.substr(6));
     return lines;
   }
+
+  static std::vector<std::string> Lines() { return Split(Log()); }
 
   // True when some line of the record is exactly `line`.
   static bool Has(const std::string& line) {
@@ -82,10 +72,38 @@ struct SandboxMapi {
   }
 
  private:
-  enum ExportIndex { kReadLog, kResetLog, kLiveObjects, kLiveBuffers, kMisuses, kInitCount, kCallCount, kExportCount };
+  enum ExportIndex {
+    kReadLog, kResetLog, kLiveObjects, kLiveBuffers, kMisuses, kInitCount, kCallCount, kReadCursorLog, kExportCount
+  };
   static constexpr const char* kExportNames[kExportCount] = {
-      "SandboxMapi_ReadLog",  "SandboxMapi_ResetLog", "SandboxMapi_LiveObjects", "SandboxMapi_LiveBuffers",
-      "SandboxMapi_Misuses", "SandboxMapi_InitCount", "SandboxMapi_CallCount"};
+      "SandboxMapi_ReadLog",  "SandboxMapi_ResetLog",  "SandboxMapi_LiveObjects", "SandboxMapi_LiveBuffers",
+      "SandboxMapi_Misuses", "SandboxMapi_InitCount", "SandboxMapi_CallCount",   "SandboxMapi_ReadCursorLog"};
+
+  // One of the text exports, whole.
+  static std::string Read(ExportIndex index) {
+    const ReadLogFn read = Export<ReadLogFn>(index);
+    if (!read) return std::string();
+    // The log may grow between the size query and the copy: a few tries, then what fits.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      const int size = read(nullptr, 0);
+      std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
+      const int full = read(buffer.data(), static_cast<int>(buffer.size()));
+      if (full <= size || attempt == 3) return std::string(buffer.data());
+    }
+    return std::string();
+  }
+
+  static std::vector<std::string> Split(const std::string& log) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < log.size()) {
+      size_t end = log.find('\n', start);
+      if (end == std::string::npos) end = log.size();
+      lines.push_back(log.substr(start, end - start));
+      start = end + 1;
+    }
+    return lines;
+  }
 
   // Filled by Load(); null before.
   static void** exports() {

@@ -24,6 +24,9 @@
 //   <Kind>.<Method> on released object          (misuse)
 //   Release <Kind> refs=<n>                     Release <Kind> on released object (misuse)
 // <hr> and flags are lowercase hex without padding, tags 8 lowercase hex digits.
+// Beside each line the provider keeps whether the calling thread's cursor was the system's wait
+// cursor at that moment (GetCursor reads the calling thread's), read as "wait <line>" or
+// "other <line>" through SandboxMapi_ReadCursorLog.
 // Kinds: ProfAdmin, Table, Session, MailUser. When the fixture value "LogFile" names a file,
 // each line is appended to it as well (CRLF) so that another process can follow a demo run;
 // not when the fixture is quiet (fixture_reader.h).
@@ -40,6 +43,7 @@ namespace {
 struct State {
   CRITICAL_SECTION lock;
   std::string log;
+  std::string cursors;  // one letter per line of the log: 'W' the wait cursor showed, '-' not
   int liveObjects = 0;
   int misuses = 0;
   int initCount = 0;
@@ -68,11 +72,15 @@ void AppendToLogFile(const std::string& line) {
 Guard::Guard() { EnterCriticalSection(&S().lock); }
 Guard::~Guard() { LeaveCriticalSection(&S().lock); }
 
+bool WaitCursorShows() { return GetCursor() == LoadCursor(nullptr, IDC_WAIT); }
+
 void Record(const std::string& line) {
+  const bool wait = WaitCursorShows();
   {
     Guard guard;
     S().log += line;
     S().log += '\n';
+    S().cursors += wait ? 'W' : '-';
   }
   if (!fx::Quiet()) AppendToLogFile(line);
 }
@@ -129,9 +137,33 @@ int WINAPI SandboxMapi_ReadLog(char* buffer, int size) {
   return static_cast<int>(log.size());
 }
 
+// The log with the cursor each call saw: every line prefixed "wait " or "other ".
+int WINAPI SandboxMapi_ReadCursorLog(char* buffer, int size) {
+  sbx::Guard guard;
+  const std::string& log = sbx::S().log;
+  const std::string& cursors = sbx::S().cursors;
+  std::string text;
+  size_t start = 0;
+  for (size_t line = 0; start < log.size(); ++line) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    text += line < cursors.size() && cursors[line] == 'W' ? "wait " : "other ";
+    text.append(log, start, end - start);
+    text += '\n';
+    start = end + 1;
+  }
+  if (buffer && size > 0) {
+    size_t n = text.size() < static_cast<size_t>(size - 1) ? text.size() : static_cast<size_t>(size - 1);
+    text.copy(buffer, n);
+    buffer[n] = '\0';
+  }
+  return static_cast<int>(text.size());
+}
+
 void WINAPI SandboxMapi_ResetLog(void) {
   sbx::Guard guard;
   sbx::S().log.clear();
+  sbx::S().cursors.clear();
 }
 
 int WINAPI SandboxMapi_LiveObjects(void) {
