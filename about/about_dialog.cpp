@@ -142,6 +142,7 @@ void PaintLinkLabel(HWND label)
 }
 
 // Lets Enter reach a focused label instead of pressing OK.
+// cppcheck-suppress constParameter ; HWND is an opaque handle, not a pointer to our data
 LRESULT LinkLabelDialogCode(HWND label, LRESULT code, LPARAM lParam)
 {
     const MSG* pending = reinterpret_cast<const MSG*>(lParam);
