@@ -14,6 +14,11 @@ HFONT LinkFont = nullptr;
 LOGFONTA LinkFontDescription;
 // Loaded at each opening, destroyed at each close.
 HCURSOR HandCursor = nullptr;
+// The box while it is open: another request for it (another add-in, a script) brings this one
+// forward instead of opening a second box, whose close would take the hand cursor from this one.
+HWND OpenAboutBox = nullptr;
+// Set in a key message's lParam when the key was already down: an auto-repeat.
+const LPARAM KeyWasDown = 0x40000000;
 
 // cppcheck-suppress constParameter ; HWND is an opaque handle, not a pointer to our data
 bool IsLinkLabel(HWND dialog, HWND window)
@@ -34,12 +39,22 @@ void MakeFallbackLinkFont(HWND dialog, int controlId)
         SendDlgItemMessageA(dialog, controlId, WM_SETFONT, reinterpret_cast<WPARAM>(LinkFont), TRUE);
 }
 
+// The template's labels take no focus; as links they must be reachable with Tab.
+void MakeTabStop(HWND label)
+{
+    if (label)
+        SetWindowLongW(label, GWL_STYLE, GetWindowLongW(label, GWL_STYLE) | WS_TABSTOP);
+}
+
 void InitAboutDialog(HWND dialog)
 {
+    OpenAboutBox = dialog;
     SetLinkFont(dialog, IDC_SUPPORT_LINK);
     SetLinkFont(dialog, IDC_HOMEPAGE_LINK);
     SubclassLinkLabel(GetDlgItem(dialog, IDC_SUPPORT_LINK));
     SubclassLinkLabel(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
+    MakeTabStop(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+    MakeTabStop(GetDlgItem(dialog, IDC_HOMEPAGE_LINK));
 
     wchar_t version[VersionTextCapacity];
     GetVersionText(version);
@@ -59,14 +74,20 @@ void CloseAboutDialog(HWND dialog)
     HandCursor = nullptr;
 }
 
+// What a double-click on a label opens, and Enter or Space on a focused one.
+void OpenLabelAddress(HWND dialog, int controlId)
+{
+    if (controlId == IDC_SUPPORT_LINK)
+        OpenLink(IDS_SUPPORT_ADDRESS, dialog);
+    else if (controlId == IDC_HOMEPAGE_LINK)
+        OpenHomepage(dialog);
+}
+
 void HandleCommand(HWND dialog, WPARAM wParam)
 {
     int controlId = LOWORD(wParam);
     if (HIWORD(wParam) == STN_DBLCLK) {
-        if (controlId == IDC_SUPPORT_LINK)
-            OpenLink(IDS_SUPPORT_ADDRESS, dialog);
-        else if (controlId == IDC_HOMEPAGE_LINK)
-            OpenHomepage(dialog);
+        OpenLabelAddress(dialog, controlId);
         return;
     }
     // Only OK closes: Escape (IDCANCEL) leaves the dialog open.
@@ -74,12 +95,79 @@ void HandleCommand(HWND dialog, WPARAM wParam)
         CloseAboutDialog(dialog);
 }
 
+// Pure blue, as links are, unless the user reads with a high-contrast scheme: then its link colour.
+COLORREF LinkTextColour()
+{
+    HIGHCONTRASTW contrast;
+    ZeroMemory(&contrast, sizeof(contrast));
+    contrast.cbSize = sizeof(contrast);
+    if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0)
+        && (contrast.dwFlags & HCF_HIGHCONTRASTON))
+        return GetSysColor(COLOR_HOTLIGHT);
+    return LinkColour;
+}
+
+// The label's text in the link colour and font, on the background the dialog gives its statics,
+// with the focus rectangle around the text while the label has the focus and the keyboard is in use.
+void PaintLinkLabel(HWND label)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(label, &paint);
+    if (dc) {
+        RECT area;
+        GetClientRect(label, &area);
+        // The static's own painting comes after ours and finds nothing left to paint, so the
+        // background (where a focus rectangle was) is ours to fill.
+        HBRUSH background = reinterpret_cast<HBRUSH>(
+            SendMessageW(GetParent(label), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)));
+        if (background)
+            FillRect(dc, &area, background);
+        wchar_t text[LabelTextCapacity] = L"";
+        int length = GetWindowTextW(label, text, LabelTextCapacity);
+        SetTextColor(dc, LinkTextColour());
+        SetBkMode(dc, TRANSPARENT);
+        HGDIOBJ replaced = SelectObject(dc, LinkFont);
+        TextOutW(dc, 0, 0, text, length);
+        if (GetFocus() == label && !(SendMessageW(label, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
+            SIZE extent = {0, 0};
+            GetTextExtentPoint32W(dc, text, length, &extent);
+            RECT around = {0, 0, extent.cx, extent.cy};
+            if (IntersectRect(&around, &around, &area))
+                DrawFocusRect(dc, &around);
+        }
+        if (replaced)
+            SelectObject(dc, replaced);
+    }
+    EndPaint(label, &paint);
+}
+
+// Lets Enter reach a focused label instead of pressing OK.
+// cppcheck-suppress constParameter ; HWND is an opaque handle, not a pointer to our data
+LRESULT LinkLabelDialogCode(HWND label, LRESULT code, LPARAM lParam)
+{
+    const MSG* pending = reinterpret_cast<const MSG*>(lParam);
+    if (!pending || GetFocus() != label)
+        return code;
+    if (pending->message == WM_KEYDOWN && pending->wParam == VK_RETURN)
+        return code | DLGC_WANTMESSAGE;
+    if (pending->message == WM_CHAR && (pending->wParam == '\r' || pending->wParam == ' '))
+        return code | DLGC_WANTCHARS;
+    return code;
+}
+
 } // namespace
 
 INT_PTR ShowAboutDialog(HWND owner)
 {
+    if (OpenAboutBox && IsWindow(OpenAboutBox)) {
+        SetForegroundWindow(OpenAboutBox);
+        BringWindowToTop(OpenAboutBox);
+        return 0;
+    }
     // Made from the template as written, so Russian reads right on any ANSI code page.
-    return DialogBoxParamW(ModuleInstance, LocalizedResourceW(IDD_ABOUT), owner, AboutDialogProc, 0);
+    INT_PTR result = DialogBoxParamW(ModuleInstance, LocalizedResourceW(IDD_ABOUT), owner, AboutDialogProc, 0);
+    OpenAboutBox = nullptr;
+    return result;
 }
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -110,21 +198,25 @@ LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM l
     WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongW(label, GWL_USERDATA));
     if (!previous)
         return 0;
-    if (message == WM_PAINT) {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(label, &paint);
-        if (dc) {
-            wchar_t text[LabelTextCapacity] = L"";
-            int length = GetWindowTextW(label, text, LabelTextCapacity);
-            SetTextColor(dc, LinkColour);
-            SetBkMode(dc, TRANSPARENT);
-            HGDIOBJ replaced = SelectObject(dc, LinkFont);
-            TextOutW(dc, 0, 0, text, length);
-            if (replaced)
-                SelectObject(dc, replaced);
-        }
-        EndPaint(label, &paint);
+    switch (message) {
+    case WM_PAINT:
+        PaintLinkLabel(label);
         // The label has painted and validated itself; its own procedure still sees WM_PAINT.
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE:
+        InvalidateRect(label, nullptr, FALSE);  // the focus rectangle comes or goes
+        break;
+    case WM_GETDLGCODE:
+        return LinkLabelDialogCode(label, CallWindowProcW(previous, label, message, wParam, lParam), lParam);
+    case WM_KEYDOWN:
+        // Enter or Space opens what a double-click opens; a held key opens it once.
+        if ((wParam == VK_RETURN || wParam == VK_SPACE) && !(lParam & KeyWasDown))
+            OpenLabelAddress(GetParent(label), GetDlgCtrlID(label));
+        break;
+    default:
+        break;
     }
     return CallWindowProcW(previous, label, message, wParam, lParam);
 }

@@ -8,6 +8,7 @@
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 
 using namespace rig;
 using namespace about_support;
@@ -133,22 +134,80 @@ LOGFONTA DescriptionOf(HFONT font)
     return description;
 }
 
-// How many pixels of the control, as painted on screen, are pure blue.
-int BluePixels(ModalScript& script, HWND control)
+// The control's pixels as they are on screen, row by row; repainted first when `repaint`, else
+// only what is pending is painted (what the user sees after a change).
+std::vector<COLORREF> Pixels(ModalScript& script, HWND control, bool repaint = true)
 {
-    int blue = 0;
+    std::vector<COLORREF> pixels;
     script.OnWindowThread(control, [&] {
-        RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        if (repaint)
+            RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        else
+            UpdateWindow(control);
         RECT area;
         GetClientRect(control, &area);
         HDC dc = GetDC(control);
         for (int y = area.top; y < area.bottom; ++y)
             for (int x = area.left; x < area.right; ++x)
-                if (GetPixel(dc, x, y) == RGB(0, 0, 255))
-                    ++blue;
+                pixels.push_back(GetPixel(dc, x, y));
         ReleaseDC(control, dc);
     });
-    return blue;
+    return pixels;
+}
+
+// How many pixels differ between two readings of one control (all of them when the sizes differ).
+int DifferingPixels(const std::vector<COLORREF>& one, const std::vector<COLORREF>& other)
+{
+    if (one.size() != other.size())
+        return static_cast<int>(std::max(one.size(), other.size()));
+    int differing = 0;
+    for (size_t i = 0; i < one.size(); ++i)
+        if (one[i] != other[i])
+            ++differing;
+    return differing;
+}
+
+// How many pixels of the control, as painted on screen, are of `colour`.
+int PixelsOf(ModalScript& script, HWND control, COLORREF colour)
+{
+    std::vector<COLORREF> pixels = Pixels(script, control);
+    return static_cast<int>(std::count(pixels.begin(), pixels.end(), colour));
+}
+
+int BluePixels(ModalScript& script, HWND control)
+{
+    return PixelsOf(script, control, RGB(0, 0, 255));
+}
+
+// ---- The keyboard ----
+
+// Presses and releases `key` on the control that has the focus, posted as the keyboard delivers
+// it, so that the dialog's modal loop (IsDialogMessage) sees it; then lets the loop run.
+void PressKey(UINT key)
+{
+    HWND focus = GetFocus();
+    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(key, 0)) << 16;
+    PostMessageA(focus, WM_KEYDOWN, key, scan | 1);
+    PostMessageA(focus, WM_KEYUP, key, scan | 1 | static_cast<LPARAM>(0xC0000000));
+    Linger(300);
+}
+
+// The About dialogs that are open in this process.
+BOOL CALLBACK CollectAboutDialog(HWND window, LPARAM boxes)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && ClassName(window) == "#32770"
+        && (WindowText(window) == EnglishAboutCaption || WindowText(window) == RussianAboutCaption))
+        reinterpret_cast<std::vector<HWND>*>(boxes)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> OpenAboutDialogs()
+{
+    std::vector<HWND> boxes;
+    EnumWindows(CollectAboutDialog, reinterpret_cast<LPARAM>(&boxes));
+    return boxes;
 }
 
 struct CursorAnswer { INT_PTR procedureResult; LRESULT messageResult; HCURSOR cursor; };
@@ -469,61 +528,153 @@ TEST(AboutDialog, SecondOpeningReusesLinkFontAndLoadsCursorAgain)
     EXPECT_EQ(1, dialogResults[1]);
 }
 
-// ---- Double-clicks and single clicks ---------------------------------------------------------
+// ---- Double-clicks, the keyboard and single clicks -----------------------------------------------
 
 namespace {
 
-// A double-click on one label and the address it must open: the text of `addressString` (none
-// when 0) followed by `address`.
-struct LabelDoubleClick {
+// How the user opens a label: a double-click, or Tab to it and then Enter or Space.
+enum class Opening { DoubleClick, Enter, Space };
+
+// One label opened one way and the address it must open: the text of `addressString` (none when
+// 0) followed by `address`.
+struct LabelOpening {
     const char* name;
     Language language;
     int label;
+    Opening how;
     UINT addressString;
     const char* address;
 };
 
-void PrintTo(const LabelDoubleClick& click, std::ostream* out)
+void PrintTo(const LabelOpening& opening, std::ostream* out)
 {
-    *out << click.name;
+    *out << opening.name;
 }
 
-class AboutDialogLabel : public BrowserCase<LabelDoubleClick> {};
+// The support label is the first stop after OK, the homepage label the second.
+int TabsTo(int label)
+{
+    return label == IDC_SUPPORT_LINK ? 1 : 2;
+}
+
+class AboutDialogLabel : public BrowserCase<LabelOpening> {};
 
 } // namespace
 
-TEST_P(AboutDialogLabel, DoubleClickOpensItsAddressAndLeavesDialogOpen)
+TEST_P(AboutDialogLabel, OpensItsAddressAndLeavesDialogOpen)
 {
-    const LabelDoubleClick& click = GetParam();
-    HWND messenger = InjectedMessenger(click.language);
-    HWND aboutDialog = nullptr;
+    const LabelOpening& opening = GetParam();
+    HWND messenger = InjectedMessenger(opening.language);
+    HWND aboutDialog = nullptr, label = nullptr, focusBefore = nullptr, focusAfter = nullptr;
     bool stayedOpen = false;
 
-    const char* caption = click.language == Language::Russian ? RussianAboutCaption : EnglishAboutCaption;
+    const char* caption = opening.language == Language::Russian ? RussianAboutCaption : EnglishAboutCaption;
     WithAboutDialog(messenger, caption, [&](ModalScript& script, HWND dialog) {
         aboutDialog = dialog;
-        PostMessageA(GetDlgItem(dialog, click.label), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
-        EXPECT_TRUE(WaitForBrowserLines(log, 1, BrowserTimeoutMs));
+        label = GetDlgItem(dialog, opening.label);
+        if (opening.how == Opening::DoubleClick) {
+            PostMessageA(label, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
+        } else {
+            for (int tab = 0; tab < TabsTo(opening.label); ++tab)
+                PressKey(VK_TAB);
+            focusBefore = GetFocus();
+            PressKey(opening.how == Opening::Enter ? VK_RETURN : VK_SPACE);
+        }
+        // Enter that pressed OK instead would close the box: stop waiting then.
+        EXPECT_TRUE(WaitUntil([&] { return ReadLog(log).size() >= 1 || !StillOpen(dialog); }, BrowserTimeoutMs));
+        Linger(500);  // time for a second, unwanted request
         stayedOpen = StillOpen(dialog);
-        CloseWithOk(script, dialog);
+        focusAfter = GetFocus();
+        EXPECT_EQ(1u, ShellRequests().size()) << "one press, one request";
+        if (stayedOpen)
+            CloseWithOk(script, dialog);
     });
 
     std::vector<std::string> lines = ReadLog(log);
     ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ((click.addressString ? ModuleString(click.addressString) : std::string()) + click.address, lines[0]);
+    EXPECT_EQ((opening.addressString ? ModuleString(opening.addressString) : std::string()) + opening.address, lines[0]);
     EXPECT_TRUE(stayedOpen);
     ASSERT_EQ(1u, ShellRequests().size());
     EXPECT_EQ(aboutDialog, ShellRequests()[0].owner) << "the dialog owns the shell request";
+    if (opening.how != Opening::DoubleClick) {
+        EXPECT_EQ(label, focusBefore) << "Tab did not reach the label";
+        EXPECT_EQ(focusBefore, focusAfter) << "the key moved the focus";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Labels, AboutDialogLabel, testing::Values(
-    LabelDoubleClick{"English support: tagged", Language::English, IDC_SUPPORT_LINK, IDS_SUPPORT_ADDRESS, "?forv_10"},
-    LabelDoubleClick{"Russian support: mail address as written", Language::Russian, IDC_SUPPORT_LINK, 0,
-                     "mailto:support@dorvane.example"},
-    LabelDoubleClick{"English homepage: tagged", Language::English, IDC_HOMEPAGE_LINK, 0,
-                     "https://www.dorvane.example/orvella?forv_10"},
-    LabelDoubleClick{"Russian homepage: tagged", Language::Russian, IDC_HOMEPAGE_LINK,
-                     IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"}));
+    LabelOpening{"English support, double-click: tagged", Language::English, IDC_SUPPORT_LINK, Opening::DoubleClick,
+                 IDS_SUPPORT_ADDRESS, "?forv_10"},
+    LabelOpening{"Russian support, double-click: mail address as written", Language::Russian, IDC_SUPPORT_LINK,
+                 Opening::DoubleClick, 0, "mailto:support@dorvane.example"},
+    LabelOpening{"English homepage, double-click: tagged", Language::English, IDC_HOMEPAGE_LINK, Opening::DoubleClick,
+                 0, "https://www.dorvane.example/orvella?forv_10"},
+    LabelOpening{"Russian homepage, double-click: tagged", Language::Russian, IDC_HOMEPAGE_LINK, Opening::DoubleClick,
+                 IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"},
+    LabelOpening{"English support, Enter", Language::English, IDC_SUPPORT_LINK, Opening::Enter, IDS_SUPPORT_ADDRESS,
+                 "?forv_10"},
+    LabelOpening{"English support, Space", Language::English, IDC_SUPPORT_LINK, Opening::Space, IDS_SUPPORT_ADDRESS,
+                 "?forv_10"},
+    LabelOpening{"Russian support, Enter", Language::Russian, IDC_SUPPORT_LINK, Opening::Enter, 0,
+                 "mailto:support@dorvane.example"},
+    LabelOpening{"Russian support, Space", Language::Russian, IDC_SUPPORT_LINK, Opening::Space, 0,
+                 "mailto:support@dorvane.example"},
+    LabelOpening{"English homepage, Enter", Language::English, IDC_HOMEPAGE_LINK, Opening::Enter, 0,
+                 "https://www.dorvane.example/orvella?forv_10"},
+    LabelOpening{"English homepage, Space", Language::English, IDC_HOMEPAGE_LINK, Opening::Space, 0,
+                 "https://www.dorvane.example/orvella?forv_10"},
+    LabelOpening{"Russian homepage, Enter", Language::Russian, IDC_HOMEPAGE_LINK, Opening::Enter,
+                 IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"},
+    LabelOpening{"Russian homepage, Space", Language::Russian, IDC_HOMEPAGE_LINK, Opening::Space,
+                 IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"}));
+
+namespace {
+
+class AboutDialogTabOrder : public testing::TestWithParam<Language> {};
+
+} // namespace
+
+// Tab goes OK, support label, homepage label, OK; a focused label shows the focus rectangle,
+// which goes again with the focus. Nothing opens on the way.
+TEST_P(AboutDialogTabOrder, TabVisitsBothLabelsWithAFocusRectangle)
+{
+    Language language = GetParam();
+    HWND messenger = InjectedMessenger(language);
+    std::vector<int> stops;  // the control with the focus at each stop
+    std::vector<COLORREF> supportPlain, homepagePlain, supportFocused, homepageFocused, supportLeft, homepageLeft;
+    bool stayedOpen = false;
+
+    const char* caption = language == Language::Russian ? RussianAboutCaption : EnglishAboutCaption;
+    WithAboutDialog(messenger, caption, [&](ModalScript& script, HWND dialog) {
+        HWND support = GetDlgItem(dialog, IDC_SUPPORT_LINK);
+        HWND homepage = GetDlgItem(dialog, IDC_HOMEPAGE_LINK);
+        stops.push_back(GetDlgCtrlID(GetFocus()));
+        supportPlain = Pixels(script, support);
+        homepagePlain = Pixels(script, homepage);
+        PressKey(VK_TAB);
+        stops.push_back(GetDlgCtrlID(GetFocus()));
+        supportFocused = Pixels(script, support, false);
+        PressKey(VK_TAB);
+        stops.push_back(GetDlgCtrlID(GetFocus()));
+        supportLeft = Pixels(script, support, false);
+        homepageFocused = Pixels(script, homepage, false);
+        PressKey(VK_TAB);
+        stops.push_back(GetDlgCtrlID(GetFocus()));
+        homepageLeft = Pixels(script, homepage, false);
+        stayedOpen = StillOpen(dialog);
+        CloseWithOk(script, dialog);
+    });
+
+    EXPECT_EQ((std::vector<int>{IDOK, IDC_SUPPORT_LINK, IDC_HOMEPAGE_LINK, IDOK}), stops);
+    EXPECT_GT(DifferingPixels(supportPlain, supportFocused), 0) << "the focused support label shows no focus rectangle";
+    EXPECT_GT(DifferingPixels(homepagePlain, homepageFocused), 0) << "the focused homepage label shows no focus rectangle";
+    EXPECT_EQ(0, DifferingPixels(supportPlain, supportLeft)) << "the support label still shows a focus rectangle";
+    EXPECT_EQ(0, DifferingPixels(homepagePlain, homepageLeft)) << "the homepage label still shows a focus rectangle";
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_TRUE(ShellRequests().empty()) << "moving the focus opened an address";
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, AboutDialogTabOrder, testing::Values(Language::English, Language::Russian));
 
 TEST(AboutDialog, RealMouseDoubleClickOnSupportLabelOpensIt)
 {
@@ -616,30 +767,40 @@ TEST(AboutDialog, EscapeAndCancelLeaveDialogOpen)
         PostMessageA(GetDlgItem(dialog, IDOK), WM_KEYUP, VK_ESCAPE, 0xC0010001);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         Linger(1000);
+        // Escape on a focused label neither closes nor opens anything.
+        for (int label : {IDC_SUPPORT_LINK, IDC_HOMEPAGE_LINK}) {
+            PressKey(VK_TAB);
+            EXPECT_EQ(label, GetDlgCtrlID(GetFocus()));
+            PressKey(VK_ESCAPE);
+        }
+        Linger(500);
         stayedOpen = StillOpen(dialog);
         CloseWithOk(script, dialog);
     });
 
     EXPECT_TRUE(stayedOpen);
+    EXPECT_TRUE(ShellRequests().empty()) << "Escape on a label opened an address";
     ASSERT_EQ(1u, dialogResults.size());
     EXPECT_EQ(1, dialogResults[0]);
 }
 
 namespace {
 
-// A message posted to the dialog, or to its OK button, as a way of closing it.
+// A message posted to the dialog, to its OK button, or, as a key pressed and released, to the
+// control with the focus, as a step towards closing it.
+enum class Target { Dialog, OkButton, KeyToFocus };
+
 struct PostedMessage {
-    bool toOkButton;
+    Target target;
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
 };
 
-// One way the user closes the dialog: one or two messages (a second with message 0 is none).
+// One way the user closes the dialog: up to four steps (a step with message 0 is none).
 struct ClosingWay {
     const char* name;
-    PostedMessage first;
-    PostedMessage second;
+    PostedMessage steps[4];
 };
 
 void PrintTo(const ClosingWay& way, std::ostream* out)
@@ -649,6 +810,8 @@ void PrintTo(const ClosingWay& way, std::ostream* out)
 
 class AboutDialogClosing : public testing::TestWithParam<ClosingWay> {};
 
+const PostedMessage Tab = {Target::KeyToFocus, WM_KEYDOWN, VK_TAB, 0};
+
 } // namespace
 
 TEST_P(AboutDialogClosing, ClosesWithResultOneAndReleasesCursor)
@@ -657,10 +820,15 @@ TEST_P(AboutDialogClosing, ClosesWithResultOneAndReleasesCursor)
     HWND messenger = InjectedMessenger(Language::English);
 
     WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
-        for (const PostedMessage& posted : {way.first, way.second})
-            if (posted.message)
-                PostMessageA(posted.toOkButton ? GetDlgItem(dialog, IDOK) : dialog, posted.message, posted.wParam,
-                             posted.lParam);
+        for (const PostedMessage& posted : way.steps) {
+            if (!posted.message)
+                continue;
+            if (posted.target == Target::KeyToFocus)
+                PressKey(static_cast<UINT>(posted.wParam));
+            else
+                PostMessageA(posted.target == Target::OkButton ? GetDlgItem(dialog, IDOK) : dialog, posted.message,
+                             posted.wParam, posted.lParam);
+        }
         script.WaitForClose(dialog);
     });
 
@@ -669,15 +837,18 @@ TEST_P(AboutDialogClosing, ClosesWithResultOneAndReleasesCursor)
     ASSERT_EQ(1u, cursorsLoaded.size());
     ASSERT_EQ(1u, cursorsDestroyed.size());
     EXPECT_EQ(cursorsLoaded[0], cursorsDestroyed[0]);
+    EXPECT_TRUE(ShellRequests().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, AboutDialogClosing, testing::Values(
-    ClosingWay{"OK button", {true, BM_CLICK, 0, 0}, {}},
-    ClosingWay{"Enter", {true, WM_KEYDOWN, VK_RETURN, 0x001C0001},
-               {true, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001)}},
-    ClosingWay{"WM_CLOSE", {false, WM_CLOSE, 0, 0}, {}},
-    ClosingWay{"caption close button", {false, WM_SYSCOMMAND, SC_CLOSE, 0}, {}},
-    ClosingWay{"Alt+F4", {true, WM_SYSKEYDOWN, VK_F4, 0x203E0001}, {}}));
+    ClosingWay{"OK button", {{Target::OkButton, BM_CLICK, 0, 0}}},
+    ClosingWay{"Enter", {{Target::OkButton, WM_KEYDOWN, VK_RETURN, 0x001C0001},
+                         {Target::OkButton, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001)}}},
+    ClosingWay{"WM_CLOSE", {{Target::Dialog, WM_CLOSE, 0, 0}}},
+    ClosingWay{"caption close button", {{Target::Dialog, WM_SYSCOMMAND, SC_CLOSE, 0}}},
+    ClosingWay{"Alt+F4", {{Target::OkButton, WM_SYSKEYDOWN, VK_F4, 0x203E0001}}},
+    ClosingWay{"Tab past both labels back to OK, then Enter",
+               {Tab, Tab, Tab, {Target::KeyToFocus, WM_KEYDOWN, VK_RETURN, 0}}}));
 
 // No underlined font can be made at all: both labels keep the dialog's font and still paint as
 // links, in blue.
@@ -703,4 +874,158 @@ TEST(AboutDialog, LabelsWithoutAnyLinkFontStillPaintInBlue)
     EXPECT_EQ(dialogFont, homepageFont);
     EXPECT_GT(supportBlue, 20);
     EXPECT_GT(homepageBlue, 20);
+}
+
+// ---- High contrast -----------------------------------------------------------------------------
+
+namespace {
+
+// What the system answers the module when it asks whether high contrast is on. Wine cannot switch
+// high contrast on, so the case answers for it through the module's import of the question.
+enum class Contrast { Off, On, Unanswered };
+
+using SystemParametersFunction = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT);
+SystemParametersFunction realSystemParameters = nullptr;
+Contrast contrastAnswer = Contrast::Off;
+int contrastQuestions = 0;
+
+BOOL WINAPI AnsweringSystemParameters(UINT action, UINT parameter, PVOID data, UINT update)
+{
+    if (action != SPI_GETHIGHCONTRAST)
+        return realSystemParameters(action, parameter, data, update);
+    ++contrastQuestions;
+    HIGHCONTRASTW* contrast = static_cast<HIGHCONTRASTW*>(data);
+    if (contrastAnswer == Contrast::Unanswered) {
+        contrast->dwFlags = ~0u;  // whatever a failed call leaves must not count
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    BOOL answered = realSystemParameters(action, parameter, data, update);
+    if (answered && contrastAnswer == Contrast::On)
+        contrast->dwFlags |= HCF_HIGHCONTRASTON;
+    return answered;
+}
+
+// A link colour no scheme uses, set for the case and put back afterwards.
+const COLORREF DistinctHotLight = RGB(0x12, 0xA4, 0x56);
+
+struct LinkColouring {
+    const char* name;
+    Contrast contrast;
+    bool hotLight;  // the labels paint in COLOR_HOTLIGHT, else in pure blue
+};
+
+void PrintTo(const LinkColouring& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class AboutDialogLinkColour : public testing::TestWithParam<LinkColouring> {
+protected:
+    void SetUp() override
+    {
+        savedHotLight_ = GetSysColor(COLOR_HOTLIGHT);
+        INT element = COLOR_HOTLIGHT;
+        COLORREF colour = DistinctHotLight;
+        ASSERT_TRUE(SetSysColors(1, &element, &colour));
+        ASSERT_EQ(DistinctHotLight, GetSysColor(COLOR_HOTLIGHT));
+    }
+    void TearDown() override
+    {
+        INT element = COLOR_HOTLIGHT;
+        SetSysColors(1, &element, &savedHotLight_);
+    }
+
+private:
+    COLORREF savedHotLight_ = 0;
+};
+
+} // namespace
+
+TEST_P(AboutDialogLinkColour, LabelsPaintInTheLinkColourOfTheScheme)
+{
+    const LinkColouring& row = GetParam();
+    HWND messenger = InjectedMessenger(Language::English);
+    contrastAnswer = row.contrast;
+    realSystemParameters = reinterpret_cast<SystemParametersFunction>(ReplaceImport(
+        Module(), "USER32.dll", "SystemParametersInfoW", reinterpret_cast<void*>(AnsweringSystemParameters)));
+    ASSERT_NE(nullptr, realSystemParameters) << "the module does not ask whether high contrast is on";
+    int supportBlue = 0, homepageBlue = 0, supportHot = 0, homepageHot = 0, versionBlue = 0, versionHot = 0;
+
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
+        HWND support = GetDlgItem(dialog, IDC_SUPPORT_LINK);
+        HWND homepage = GetDlgItem(dialog, IDC_HOMEPAGE_LINK);
+        HWND version = GetDlgItem(dialog, IDC_VERSION_TEXT);
+        supportBlue = BluePixels(script, support);
+        homepageBlue = BluePixels(script, homepage);
+        versionBlue = BluePixels(script, version);
+        supportHot = PixelsOf(script, support, DistinctHotLight);
+        homepageHot = PixelsOf(script, homepage, DistinctHotLight);
+        versionHot = PixelsOf(script, version, DistinctHotLight);
+        CloseWithOk(script, dialog);
+    });
+
+    EXPECT_GT(contrastQuestions, 0);
+    EXPECT_GT(row.hotLight ? supportHot : supportBlue, 20);
+    EXPECT_GT(row.hotLight ? homepageHot : homepageBlue, 20);
+    EXPECT_EQ(0, row.hotLight ? supportBlue : supportHot);
+    EXPECT_EQ(0, row.hotLight ? homepageBlue : homepageHot);
+    EXPECT_EQ(0, versionBlue);
+    EXPECT_EQ(0, versionHot) << "only the labels are links";
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, AboutDialogLinkColour, testing::Values(
+    LinkColouring{"normal colours: pure blue", Contrast::Off, false},
+    LinkColouring{"high contrast: the scheme's link colour", Contrast::On, true},
+    LinkColouring{"question unanswered: pure blue", Contrast::Unanswered, false}));
+
+// ---- A second request while the box is open ----------------------------------------------------
+
+// Another add-in or a script sends "About Orvella..." again while the box is open: nothing new
+// opens, the open box comes to the front, Messenger stays disabled, and the box keeps its cursor.
+TEST(AboutDialog, SecondRequestBringsTheOpenBoxForward)
+{
+    HWND messenger = InjectedMessenger(Language::English);
+    HCURSOR hand = LoadCursorA(nullptr, SystemHand);
+    HCURSOR cross = LoadCursorA(nullptr, IDC_CROSS);
+    HWND aboutDialog = nullptr, foreground = nullptr, active = nullptr;
+    size_t boxesOpen = 0;
+    bool elsewhereInFront = false, messengerEnabled = true;
+    CursorAnswer overSupport = {};
+
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
+        aboutDialog = dialog;
+        // Another window of Messenger's thread, which the box does not disable, is in front.
+        HWND elsewhere = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_CAPTION | WS_VISIBLE, 300, 300, 200,
+                                         100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        SetForegroundWindow(elsewhere);
+        elsewhereInFront = WaitUntil([&] { return GetForegroundWindow() == elsewhere; }, 3000);
+        PostMessageA(messenger, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+        Linger(1500);
+        std::vector<HWND> boxes = OpenAboutDialogs();
+        boxesOpen = boxes.size();
+        foreground = GetForegroundWindow();
+        active = GetActiveWindow();
+        for (HWND box : boxes)
+            if (box != dialog)
+                CloseWithOk(script, box);  // a second box: closed as the user would
+        messengerEnabled = IsWindowEnabled(messenger) != FALSE;
+        overSupport = CursorOver(script, dialog, GetDlgItem(dialog, IDC_SUPPORT_LINK), cross);
+        DestroyWindow(elsewhere);
+        CloseWithOk(script, dialog);
+    });
+
+    EXPECT_TRUE(elsewhereInFront) << "the other window never came to the front";
+    EXPECT_EQ(1u, boxesOpen) << "a second About box opened";
+    EXPECT_EQ(aboutDialog, foreground);
+    EXPECT_EQ(aboutDialog, active);
+    EXPECT_FALSE(messengerEnabled) << "Messenger is enabled while the box is open";
+    EXPECT_EQ(TRUE, overSupport.procedureResult);
+    EXPECT_EQ(hand, overSupport.cursor) << "the open box lost its hand cursor";
+    ASSERT_EQ(1u, dialogResults.size());
+    EXPECT_EQ(1, dialogResults[0]);
+    EXPECT_EQ(1u, cursorsLoaded.size());
+    EXPECT_EQ(1u, cursorsDestroyed.size());
+    EXPECT_EQ(0, sandbox::GetMessengerStats().commands) << "the command also reached Messenger";
+    EXPECT_TRUE(MessengerResponds(messenger));
 }
