@@ -21,6 +21,9 @@ for _ in $(seq 60); do   # its window starts Wine's desktop process; let that fi
   pgrep -f 'explorer.exe /desktop' >/dev/null && break
   sleep 1
 done
+# Under QEMU's user-mode emulator (scripts/setup.sh) some faults reach Wine as another kind of
+# exception; the cases that check the kind read ORVL_EMULATED.
+if pgrep -f '^/usr/bin/qemu-i386' >/dev/null; then export ORVL_EMULATED=1; fi
 rc=0
 # The emulated 32-bit Wine of some machines now and then loses a process to an emulator fault
 # (a hang at start or exit); such a case is run again, up to three times in all. A real failure fails every time.
