@@ -15,9 +15,12 @@ packages=(cmake make python3 git
 
 # Another apt or dpkg run may hold the lock for a while: wait for it rather than fail.
 # apt_options points apt at the healthy sources once a source has been left out for this run.
-apt_options=(-o DPkg::Lock::Timeout=600)
+lock_option=(-o DPkg::Lock::Timeout=600)
+apt_options=("${lock_option[@]}")
 apt_get() { apt-get "${apt_options[@]}" "$@"; }
 work=
+# shellcheck source=scripts/apt-sources.sh
+. "$(dirname "$0")/apt-sources.sh"
 trap '[ -z "$work" ] || rm -rf "$work"' EXIT
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
@@ -37,92 +40,57 @@ major=$(clang_tidy_major)
 if [ -z "$major" ] || ! installed "libclang-common-$major-dev"; then missing+=(libclang-common); fi
 
 
-# The machine's package sources, one entry per address and suite, as $1/parts/healthy.sources
-# and $1/healthy.list, less the pairs that an apt run's "Err:" lines in the
-# file $2 name. The machine's own files are only read.
-write_healthy_sources() {
-  local folder=$1 failures=$2 parts=() file
-  mkdir -p "$folder/parts"
-  for file in /etc/apt/sources.list.d/*.sources; do [ -f "$file" ] && parts+=("$file"); done
-  awk -v failures="$failures" '
-    function trim(s) { sub(/^[ \t]+/, "", s); sub(/[ \t]+$/, "", s); return s }
-    function bare(uri) { sub(/\/+$/, "", uri); return uri }
-    # Failed when apt named this address with this suite, alone or as "suite/component".
-    function failed(uri, suite,   i) {
-      for (i = 1; i <= nfailed; i++)
-        if (failedUri[i] == bare(uri) && (failedSuite[i] == suite || index(failedSuite[i], suite "/") == 1))
-          return 1
-      return 0
-    }
-    function flush(   u, s, nu, ns, us, ss, i) {
-      if (enabled && uris != "" && suites != "") {
-        nu = split(uris, us, /[ \t]+/); ns = split(suites, ss, /[ \t]+/)
-        for (u = 1; u <= nu; u++) for (s = 1; s <= ns; s++) {
-          if (failed(us[u], ss[s])) continue
-          print "URIs: " us[u]; print "Suites: " ss[s]
-          for (i = 0; i < n; i++) print lines[i]
-          print ""
-        }
-      }
-      n = 0; uris = ""; suites = ""; enabled = 1; key = ""
-    }
-    BEGIN {
-      while ((getline line < failures) > 0)
-        if (line ~ /^Err:[0-9]+ /) { split(line, f, " "); nfailed++; failedUri[nfailed] = bare(f[2]); failedSuite[nfailed] = f[3] }
-      enabled = 1
-    }
-    /^#/ { next }
-    /^[ \t]*$/ { flush(); next }
-    /^[ \t]/ { if (key != "uris" && key != "suites") lines[n++] = $0; next }
-    {
-      key = tolower(trim(substr($0, 1, index($0, ":") - 1))); value = trim(substr($0, index($0, ":") + 1))
-      if (key == "uris") uris = value
-      else if (key == "suites") suites = value
-      else if (key == "enabled" && tolower(value) == "no") enabled = 0
-      else lines[n++] = $0
-    }
-    END { flush() }' "${parts[@]}" /dev/null >"$folder/parts/healthy.sources"
-  parts=()
-  [ -f /etc/apt/sources.list ] && parts+=(/etc/apt/sources.list)
-  for file in /etc/apt/sources.list.d/*.list; do [ -f "$file" ] && parts+=("$file"); done
-  awk -v failures="$failures" '
-    function bare(uri) { sub(/\/+$/, "", uri); return uri }
-    BEGIN { while ((getline line < failures) > 0)
-              if (line ~ /^Err:[0-9]+ /) { split(line, f, " "); failed[bare(f[2]) " " f[3]] = 1; sub(/\/.*/, "", f[3]); failed[bare(f[2]) " " f[3]] = 1 } }
-    /^[ \t]*(deb|deb-src)[ \t]/ {
-      rest = $0; sub(/^[ \t]*(deb|deb-src)[ \t]+/, "", rest)
-      if (rest ~ /^\[/) sub(/^\[[^]]*\][ \t]*/, "", rest)
-      split(rest, f, /[ \t]+/)
-      if (!((bare(f[1]) " " f[2]) in failed)) print
-    }' "${parts[@]}" /dev/null >"$folder/healthy.list"
-}
-
 # Updates the package indexes. A source that cannot be fetched (a mirror mid-sync, a mirror that
-# is down) is tried a few times; if it still fails, it is left out for this run only, and apt
-# installs from the sources that did update.
+# is down: apt names it in an "Err:" line, and exits 0 for some of these) is tried a few times; if
+# it still fails, it is left out for this run only: apt is pointed at a copy of the other entries,
+# and the machine's own files stay as they are.
 update_package_indexes() {
-  local attempt log
-  work=$(mktemp -d)
+  local attempt status log
+  [ -n "$work" ] || work=$(mktemp -d)
   log=$work/update.log
   for attempt in 1 2 3; do
-    if LC_ALL=C apt_get update -q 2>&1 | tee "$log"; [ "${PIPESTATUS[0]}" -eq 0 ]; then return 0; fi
+    status=0
+    LC_ALL=C apt_get update -q 2>&1 | tee "$log" || status=${PIPESTATUS[0]}
+    if [ "$status" -eq 0 ] && ! grep -q '^Err:[0-9]' "$log"; then return 0; fi
     [ "$attempt" -lt 3 ] || break
-    echo "setup: apt-get update failed (try $attempt of 3); trying again in 15 s" >&2
-    sleep 15
+    echo "setup: apt-get update failed (try $attempt of 3); trying again in 10 s" >&2
+    sleep 10
   done
   if ! grep -q '^Err:[0-9]' "$log"; then
     echo "setup: apt-get update failed, and named no source that could be left out" >&2
     exit 1
   fi
-  left_out=$(awk '/^Err:[0-9]+ / { source = $2 " " $3; getline reason; sub(/^[ \t]+/, "", reason); print "  " source ": " reason }' "$log" | sort -u)
+  cat "$log" >>"$work/failed.log"
+  left_out=$(failed_sources "$work/failed.log")
   echo "setup: these sources could not be updated and are left out of this run:" >&2
-  echo "$left_out" >&2
-  write_healthy_sources "$work" "$log"
-  apt_options+=(-o Dir::Etc::SourceParts="$work/parts" -o Dir::Etc::SourceList="$work/healthy.list")
-  if ! LC_ALL=C apt_get update -q; then
+  sed 's/^/  /' <<<"$left_out" >&2
+  rm -rf "$work/parts"
+  write_healthy_sources /etc/apt "$work/failed.log" "$work"
+  apt_options=("${lock_option[@]}" -o Dir::Etc::SourceParts="$work/parts" -o Dir::Etc::SourceList="$work/healthy.list")
+  status=0
+  LC_ALL=C apt_get update -q 2>&1 | tee "$log" || status=${PIPESTATUS[0]}
+  if [ "$status" -ne 0 ] || grep -q '^Err:[0-9]' "$log"; then
     echo "setup: apt-get update failed even without the sources left out" >&2
     exit 1
   fi
+}
+
+# Installs the missing packages. A package that cannot be downloaded (the mirror moved on since
+# the indexes were fetched) is tried again once with fresh indexes.
+install_missing() {
+  local attempt status log=$work/install.log
+  for attempt in 1 2; do
+    status=0
+    LC_ALL=C apt_get install -y -q --no-install-recommends "${missing[@]}" 2>&1 | tee "$log" || status=${PIPESTATUS[0]}
+    [ "$status" -ne 0 ] || return 0
+    if [ "$attempt" -eq 2 ] || ! grep -q '^E: Unable to fetch some archives\|^E: Failed to fetch' "$log"; then break; fi
+    echo "setup: some packages could not be downloaded; updating the indexes and trying again in 10 s" >&2
+    sleep 10
+    update_package_indexes
+  done
+  echo "setup: could not install: ${missing[*]}" >&2
+  [ -z "$left_out" ] || { echo "setup: left out of this run, as they could not be updated:" >&2; sed 's/^/  /' <<<"$left_out" >&2; }
+  exit 1
 }
 
 if [ ${#missing[@]} -gt 0 ]; then
@@ -136,11 +104,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   major=$(clang_tidy_major)
   [ -n "$major" ] || { echo "setup: this release offers no clang-tidy-<N> package" >&2; exit 1; }
   missing=("${missing[@]/#libclang-common/libclang-common-$major-dev}")
-  if ! apt_get install -y -q --no-install-recommends "${missing[@]}"; then
-    echo "setup: could not install: ${missing[*]}" >&2
-    [ -z "$left_out" ] || { echo "setup: left out of this run, as they could not be updated:" >&2; echo "$left_out" >&2; }
-    exit 1
-  fi
+  install_missing
 fi
 
 # Russian texts need a CP1251 ANSI code page in Wine, which follows the Unix locale.

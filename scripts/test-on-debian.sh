@@ -2,12 +2,16 @@
 # Runs the README's test command on a fresh minimal Debian system of the given release, made in a
 # folder on this machine: proves the tree on Debian 12 from a Debian 13 machine and the other way
 # round. As root.
-# Usage: scripts/test-on-debian.sh <12|13> [--demo] [ctest arguments...]
+# Usage: scripts/test-on-debian.sh <12|13> [--demo] [--unreachable-source] [ctest arguments...]
 #   --demo  then also runs the README's demo command (scripts/demo.sh --headless) there and copies
 #           its screenshots out, to <ORVL_DEBIAN_DIR>/<codename>-demo-screenshots
+#   --unreachable-source  adds a package source that refuses every connection (loopback port 9),
+#           as a mirror that is down: set-up must leave it out and install from the others
 #  1. A minimal system of that release (debootstrap --variant=minbase, git and ca-certificates
 #     added) from Debian's own packages. The pristine system is kept as a tar file and unpacked
-#     afresh for every run; it is made again when missing or older than a week.
+#     afresh for every run; it is made again when missing or older than a week. Each run's copy
+#     gets the package sources that the release's installer writes: the release, its updates and
+#     its security suite.
 #  2. HEAD of this checkout is cloned into it (committed work only) and scripts/test.sh runs
 #     inside as root, setting the system up from nothing: the run proves the set-up too.
 #  3. CTest's summary is printed and the command exits with the run's status (124: time-out;
@@ -19,13 +23,14 @@
 #   ORVL_DEBIAN_DIR      where systems, downloaded packages and logs are kept
 #                        (default /var/cache/orvlhook-debian)
 #   ORVL_DEBIAN_MIRROR   the Debian mirror (default http://deb.debian.org/debian)
+#   ORVL_DEBIAN_SECURITY_MIRROR  its security suite (default http://deb.debian.org/debian-security)
 #   ORVL_DEBIAN_TIMEOUT  seconds the run inside may take (default 2700)
 #   ORVL_DEBIAN_KEEP=1   keep the system's folder after the run (unmounted), to look inside
 set -uo pipefail
 { # the whole script is read before it runs: a checkout or edit meanwhile does not change a run
 root=$(cd "$(dirname "$0")/.." && pwd)
 say() { echo "test-on-debian: $*" >&2; }
-usage() { sed -n '2,23s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '2,28s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 [ $# -ge 1 ] || usage
 case $1 in
@@ -35,12 +40,20 @@ case $1 in
   *) say "unknown release $1: 12 or 13"; exit 2 ;;
 esac
 shift
-demo=0
-if [ "${1:-}" = --demo ]; then demo=1; shift; fi
+demo=0 unreachable=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --demo) demo=1 ;;
+    --unreachable-source) unreachable=1 ;;
+    *) break ;;
+  esac
+  shift
+done
 [ "$(id -u)" -eq 0 ] || { say "run as root: making a system in a folder and chrooting into it need it"; exit 2; }
 
 state=${ORVL_DEBIAN_DIR:-/var/cache/orvlhook-debian}
 mirror=${ORVL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+security=${ORVL_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 limit=${ORVL_DEBIAN_TIMEOUT:-2700}
 [[ $limit =~ ^[0-9]+$ ]] || { say "ORVL_DEBIAN_TIMEOUT is not a number of seconds: $limit"; exit 2; }
 mkdir -p "$state" && state=$(cd "$state" && pwd) || exit 2
@@ -156,6 +169,27 @@ remove_tree "$sys" || exit 2
 mkdir -p "$sys" "$archives/partial"
 tar -C "$sys" --numeric-owner -xf "$base" || { say "cannot unpack $base"; exit 2; }
 cp -L /etc/resolv.conf "$sys/etc/resolv.conf" 2>/dev/null || true
+# The sources as the installer leaves them (debootstrap's has the release suite only), so that
+# set-up meets the updates and security suites, whose indexes can lag behind or be mid-sync.
+rm -f "$sys/etc/apt/sources.list"
+cat >"$sys/etc/apt/sources.list.d/debian.sources" <<EOF
+Types: deb
+URIs: $mirror
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb
+URIs: $security
+Suites: $codename-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+if [ $unreachable = 1 ]; then
+  # Port 9 on loopback refuses at once, so each try fails without waiting.
+  echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://127.0.0.1:9/debian $codename main" \
+    >"$sys/etc/apt/sources.list.d/unreachable.list"
+fi
 git clone -q --no-hardlinks "$root" "$sys/root/OrvlHook" || { say "cannot clone $root"; exit 2; }
 git -C "$sys/root/OrvlHook" checkout -q --detach "$commit" || { say "cannot check out $commit"; exit 2; }
 
@@ -168,6 +202,7 @@ mount -t proc proc "$sys/proc" \
 # ---- 3. The README's test command inside -------------------------------------------------------
 what="scripts/test.sh${*:+ $*}"
 [ $demo = 0 ] || what="$what, then scripts/demo.sh --headless"
+[ $unreachable = 0 ] || what="$what, with an unreachable package source"
 say "Debian $number: $what on commit ${commit:0:12} (log: $log; at most $limit s)"
 # In the background, so that a signal reaches this script's traps at once; they stop the run.
 # shellcheck disable=SC2016 # expanded inside
