@@ -168,6 +168,7 @@ fi
 # alternating, medians per figure.
 probe_runs=${ORVL_BENCH_PROBE_RUNS:-5}
 selected probe || probe_runs=0
+: >"$logs/probe"   # stays empty when the probe is not selected
 [ -e "$probe64" ] && wine64_env wineserver -p
 for i in $(seq "$probe_runs"); do
   timeout 300 wine "$bin/orvl_bench_probe.exe" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^PROBE|/emulated|/p' >>"$logs/probe" || true
