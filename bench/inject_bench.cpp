@@ -19,6 +19,7 @@
 #include "bench/bench.h"
 #include "bench/wine_calls.h"
 #include "res/resource.h"
+#include "sandbox/common/loader_notifications.h"
 #include "sandbox/host/inject.h"
 #include "sandbox/messenger/messenger_window.h"
 
@@ -229,35 +230,17 @@ int RunInjectReplayChild()
 
 namespace {
 
-// The loader's DLL notifications (ntdll's LdrRegisterDllNotification).
-struct CountedText {
-    USHORT length;
-    USHORT capacity;
-    PWSTR buffer;
-};
-struct LoadedDll {
-    ULONG flags;
-    const CountedText* fullName;
-    const CountedText* baseName;
-    PVOID base;
-    ULONG size;
-};
-using DllNotification = VOID(CALLBACK*)(ULONG reason, const LoadedDll* data, PVOID context);
-using RegisterDllNotification = LONG(NTAPI*)(ULONG flags, DllNotification callback, PVOID context, PVOID* cookie);
 
-VOID CALLBACK NoteDllLoaded(ULONG reason, const LoadedDll* data, PVOID context)
+// The loader's notifications: when each DLL arrived.
+VOID CALLBACK NoteDllLoaded(ULONG reason, const sandbox::LoadedDll* data, PVOID context)
 {
     LONGLONG now = Ticks();
     Shared* shared = static_cast<Shared*>(context);
-    if (reason != 1 /* loaded */ || !data || !data->baseName || shared->loadCount >= MaxLoads)
+    if (reason != sandbox::DllNotificationLoaded || !data || !data->baseName || shared->loadCount >= MaxLoads)
         return;
     int index = shared->loadCount++;
     shared->loadedAt[index] = now;
-    int characters = data->baseName->length / 2;
-    int i = 0;
-    for (; i < characters && i < 31; ++i)
-        shared->loadNames[index][i] = static_cast<char>(data->baseName->buffer[i]);
-    shared->loadNames[index][i] = '\0';
+    sandbox::CopyBaseName(data, shared->loadNames[index], sizeof(shared->loadNames[index]));
 }
 
 } // namespace
@@ -285,8 +268,7 @@ int RunMessengerChild(const char* preload)
         return 1;
     shared->messengerThread = GetCurrentThreadId();
     Pump(100);
-    RegisterDllNotification registerNotification = reinterpret_cast<RegisterDllNotification>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
+    sandbox::RegisterDllNotification registerNotification = sandbox::LoaderNotifications();
     PVOID cookie = nullptr;
     if (registerNotification)
         registerNotification(0, NoteDllLoaded, shared, &cookie);

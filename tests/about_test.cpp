@@ -193,21 +193,9 @@ void PressKey(UINT key)
 }
 
 // The About dialogs that are open in this process.
-BOOL CALLBACK CollectAboutDialog(HWND window, LPARAM boxes)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && ClassName(window) == "#32770"
-        && (WindowText(window) == EnglishAboutCaption || WindowText(window) == RussianAboutCaption))
-        reinterpret_cast<std::vector<HWND>*>(boxes)->push_back(window);
-    return TRUE;
-}
-
 std::vector<HWND> OpenAboutDialogs()
 {
-    std::vector<HWND> boxes;
-    EnumWindows(CollectAboutDialog, reinterpret_cast<LPARAM>(&boxes));
-    return boxes;
+    return OpenDialogs({EnglishAboutCaption, RussianAboutCaption});
 }
 
 struct CursorAnswer { INT_PTR procedureResult; LRESULT messageResult; HCURSOR cursor; };

@@ -656,21 +656,9 @@ void CALLBACK SendSettingsCommand(HWND, UINT, UINT_PTR timer, DWORD)
     sentCommandReturned = true;
 }
 
-BOOL CALLBACK CollectSheet(HWND window, LPARAM lParam)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && ClassName(window) == "#32770"
-        && WindowText(window) == SettingsCaption)
-        reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
-    return TRUE;
-}
-
 std::vector<HWND> OpenSheets()
 {
-    std::vector<HWND> sheets;
-    EnumWindows(CollectSheet, reinterpret_cast<LPARAM>(&sheets));
-    return sheets;
+    return OpenDialogs({SettingsCaption});
 }
 
 } // namespace

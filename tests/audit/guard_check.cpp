@@ -5,48 +5,30 @@
 //                                  wrote to stdout and stderr), then those bytes.
 //   guard_check loads <dll>        loads the DLL in this process and prints "LOADED <name>" for
 //                                  every DLL the loader brought in meanwhile, then "DONE".
+#include "sandbox/common/loader_notifications.h"
+
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 namespace {
 
-// ntdll's DLL notifications: every DLL that arrives, even one unloaded again before LoadLibrary returns.
-struct CountedText {
-    USHORT length;
-    USHORT capacity;
-    PWSTR buffer;
-};
-struct LoadedDll {
-    ULONG flags;
-    const CountedText* fullName;
-    const CountedText* baseName;
-    PVOID base;
-    ULONG size;
-};
-using DllNotification = VOID(CALLBACK*)(ULONG reason, const LoadedDll* data, PVOID context);
-using RegisterDllNotification = LONG(NTAPI*)(ULONG flags, DllNotification callback, PVOID context, PVOID* cookie);
-
 const int MaxLoads = 64;
 char LoadedNames[MaxLoads][64];
 int LoadCount = 0;
 
-VOID CALLBACK NoteDllLoaded(ULONG reason, const LoadedDll* data, PVOID)
+// Every DLL that arrives, even one unloaded again before LoadLibrary returns.
+VOID CALLBACK NoteDllLoaded(ULONG reason, const sandbox::LoadedDll* data, PVOID)
 {
-    if (reason != 1 /* loaded */ || !data || !data->baseName || LoadCount >= MaxLoads)
+    if (reason != sandbox::DllNotificationLoaded || !data || !data->baseName || LoadCount >= MaxLoads)
         return;
-    int characters = data->baseName->length / 2;
-    int i = 0;
-    for (; i < characters && i < 63; ++i)
-        LoadedNames[LoadCount][i] = static_cast<char>(data->baseName->buffer[i]);
-    LoadedNames[LoadCount][i] = '\0';
+    sandbox::CopyBaseName(data, LoadedNames[LoadCount], sizeof(LoadedNames[LoadCount]));
     ++LoadCount;
 }
 
 int Loads(const char* dll)
 {
-    RegisterDllNotification registerNotification = reinterpret_cast<RegisterDllNotification>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
+    sandbox::RegisterDllNotification registerNotification = sandbox::LoaderNotifications();
     PVOID cookie = nullptr;
     if (!registerNotification || registerNotification(0, NoteDllLoaded, nullptr, &cookie) != 0) {
         printf("ERROR no DLL notifications\n");

@@ -3,6 +3,7 @@
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -436,21 +437,6 @@ HWND FindProcessWindow(const char* className, const char* caption)
     return request.found;
 }
 
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && ClassName(window) == "#32770")
-        reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> OpenDialogs()
-{
-    std::vector<HWND> dialogs;
-    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
-    return dialogs;
-}
 
 // Asks whatever modal window is left to close: sheets by Cancel, message boxes and dialogs by
 // IDCANCEL/IDOK and WM_CLOSE. Posted, so the modal loops act on it when they next run.
@@ -754,6 +740,31 @@ int ComboSelection(HWND dialog, int controlId)
     DWORD_PTR selection = 0;
     SendMessageTimeoutA(GetDlgItem(dialog, controlId), CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &selection);
     return static_cast<int>(static_cast<LRESULT>(selection));
+}
+
+struct DialogSearch {
+    const std::vector<std::string>* captions;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM lParam)
+{
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(lParam);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || ClassName(window) != "#32770")
+        return TRUE;
+    const std::vector<std::string>& captions = *search->captions;
+    if (captions.empty() || std::find(captions.begin(), captions.end(), WindowText(window)) != captions.end())
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> OpenDialogs(const std::vector<std::string>& captions)
+{
+    DialogSearch search{&captions, {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // ---- Watching the module's calls ----------------------------------------------------------------

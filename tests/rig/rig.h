@@ -64,6 +64,10 @@ HWND CreateMessenger(bool withMenuBar = true, bool firstItemPopup = true,
 // other one, the system hands back a different value for the same procedure).
 WNDPROC WindowProcedure(HWND window);
 
+// The visible dialogs of this process (sheets, boxes, message boxes), those with one of
+// `captions` (UTF-8) when any are given.
+std::vector<HWND> OpenDialogs(const std::vector<std::string>& captions = {});
+
 // Points the module's import of `function` from `dll` at `replacement` (in this process only);
 // returns the previous target (null when the module does not import it).
 void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement);
