@@ -21,6 +21,8 @@ apt_get() { apt-get "${apt_options[@]}" "$@"; }
 work=
 # shellcheck source=scripts/apt-sources.sh
 . "$(dirname "$0")/apt-sources.sh"
+# shellcheck source=scripts/i386-emulator.sh
+. "$(dirname "$0")/i386-emulator.sh"
 trap '[ -z "$work" ] || rm -rf "$work"' EXIT
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
@@ -120,10 +122,8 @@ fi
 # the 64-bit wineserver still runs natively.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   need_root
-  binfmt=/proc/sys/fs/binfmt_misc
-  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-  if [ ! -e "$binfmt/qemu-i386" ]; then
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > "$binfmt/register"
+  if [ ! -e "$i386_binfmt/qemu-i386" ]; then
+    register_i386_emulator qemu-i386 /usr/bin/qemu-i386-static F
   fi
   /usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "setup: 32-bit Wine cannot run on this machine" >&2; exit 1; }
 fi

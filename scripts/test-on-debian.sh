@@ -30,6 +30,8 @@ set -uo pipefail
 { # the whole script is read before it runs: a checkout or edit meanwhile does not change a run
 root=$(cd "$(dirname "$0")/.." && pwd)
 say() { echo "test-on-debian: $*" >&2; }
+# shellcheck source=scripts/i386-emulator.sh
+. "$root/scripts/i386-emulator.sh"
 usage() { sed -n '2,28s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 [ $# -ge 1 ] || usage
@@ -127,6 +129,7 @@ remove_tree() {    # removes folder $1, never while anything is mounted below it
 }
 
 runner=
+own_emulator=
 cleanup() {
   local rc=$? dir ok=1
   trap - EXIT INT TERM HUP
@@ -136,6 +139,8 @@ cleanup() {
     stop_processes "$dir"
     unmount_all "$dir" || ok=0
   done
+  [ -z "$own_emulator" ] || unregister_i386_emulator "$own_emulator" \
+    || say "cannot remove the kernel's entry $i386_binfmt/$own_emulator"
   if [ $ok = 1 ]; then
     [ "${ORVL_DEBIAN_KEEP:-0}" = 1 ] || remove_tree "$sys" || ok=0
     remove_tree "$fresh" || ok=0
@@ -198,6 +203,19 @@ mount -t proc proc "$sys/proc" \
   && mount --bind /dev/pts "$sys/dev/pts" \
   && mount --bind "$archives" "$sys/var/cache/apt/archives" \
   || { say "cannot mount /proc, /dev, /dev/pts and the package cache in $sys"; exit 2; }
+
+# Where this machine runs 32-bit programs under QEMU's emulator, the system runs them under its
+# own release's emulator, as set-up there registers it on such a machine: this machine's may not
+# run that release's Wine (Debian 12's QEMU takes minutes to start Debian 13's Wine, crashing on
+# the way). The entry goes before set-up's and has no F flag, so the kernel looks the emulator up
+# as each program starts, from that program's root: inside, the one that set-up installs there;
+# outside, this machine's own, as before. It is removed on every way out.
+if i386_emulated; then
+  own_emulator=orvlhook-$codename-i386
+  register_i386_emulator "$own_emulator" /usr/bin/qemu-i386-static "" \
+    || { say "cannot register Debian $number's own emulator for 32-bit programs"; exit 2; }
+  say "32-bit programs there run under Debian $number's own QEMU emulator"
+fi
 
 # ---- 3. The README's test command inside -------------------------------------------------------
 what="scripts/test.sh${*:+ $*}"
