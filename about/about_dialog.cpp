@@ -160,8 +160,7 @@ LRESULT LinkLabelDialogCode(HWND label, LRESULT code, LPARAM lParam)
 INT_PTR ShowAboutDialog(HWND owner)
 {
     if (OpenAboutBox && IsWindow(OpenAboutBox)) {
-        SetForegroundWindow(OpenAboutBox);
-        BringWindowToTop(OpenAboutBox);
+        BringOpenWindowForward(OpenAboutBox);
         return 0;
     }
     // Made from the template as written, so Russian reads right on any ANSI code page.

@@ -29,6 +29,10 @@ void InstallProductMenu(HWND window);
 void RouteCommandsThrough(HWND window);
 // Takes the product's commands; passes everything else to the procedure it replaced.
 LRESULT CALLBACK CommandRouterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A command repeated while its window is still open shows the user that window instead: the
+// window itself, or the dialog it waits on (a report box, MAPI's own dialog). Does nothing once
+// the window has closed.
+void BringOpenWindowForward(HWND window);
 LRESULT CALLBACK MenuTriggerHookProc(int code, WPARAM wParam, LPARAM lParam);
 
 // The module's only export (decorated C++ name, ordinal 1).

@@ -84,6 +84,17 @@ void RouteCommandsThrough(HWND window)
         ForgetRouting(window);
 }
 
+void BringOpenWindowForward(HWND window)
+{
+    if (!window || !IsWindow(window))
+        return;
+    HWND front = GetLastActivePopup(window);
+    if (!front)
+        front = window;
+    SetForegroundWindow(front);
+    BringWindowToTop(front);
+}
+
 LRESULT CALLBACK CommandRouterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COMMAND) {

@@ -48,22 +48,12 @@ int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM)
         OpenSheet = sheet;
     return 0;
 }
-
-// Shows the user the sheet already open: the sheet itself, or the report or MAPI dialog it waits
-// on. While the sheet is still being made there is nothing to show yet.
-void BringOpenSheetForward()
-{
-    if (!OpenSheet || !IsWindow(OpenSheet))
-        return;
-    HWND front = GetLastActivePopup(OpenSheet);
-    SetForegroundWindow(front ? front : OpenSheet);
-}
 }
 
 void ShowSettingsSheet(HWND owner)
 {
     if (SheetRequested) {
-        BringOpenSheetForward();
+        BringOpenWindowForward(OpenSheet);  // still null while the sheet is being made
         return;
     }
     SheetRequested = true;
