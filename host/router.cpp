@@ -86,11 +86,9 @@ void RouteCommandsThrough(HWND window)
 
 void BringOpenWindowForward(HWND window)
 {
-    if (!window || !IsWindow(window))
+    if (!IsWindow(window))  // none yet, or closed meanwhile
         return;
-    HWND front = GetLastActivePopup(window);
-    if (!front)
-        front = window;
+    HWND front = GetLastActivePopup(window);  // the window itself when nothing waits over it
     SetForegroundWindow(front);
     BringWindowToTop(front);
 }

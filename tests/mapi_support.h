@@ -7,9 +7,11 @@
 #include "tests/rig/rig.h"
 #include "sandbox/mapi_provider/mapi_fixture.h"
 #include "sandbox/mapi_provider/mapi_recorder.h"
+#include "res/resource.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 inline void ExpectMapiReleasedEverything()
@@ -42,6 +44,35 @@ inline std::string ReportBlock(const ReportLabels& labels, const std::string& se
     return std::string(labels.service) + ": " + service + "\r\n\r\n   " + labels.account + ": " + account +
            "\r\n   " + labels.user + ": " + user + "\r\n   " + labels.email + ": " + email + "\r\n   " +
            labels.smtp + ": " + smtp;
+}
+
+// "Settings..." chosen again while the sheet is open: the user first goes to another window of
+// the process, then `deliver` sends or posts the command to Messenger. Tells whether `front` (the
+// sheet, or what it waits on) came to the front, and whether a second sheet opened; one that did
+// is cancelled again.
+struct SecondSettings {
+    bool cameForward = false;
+    bool secondSheetOpened = false;
+};
+
+inline SecondSettings RequestSettingsAgain(rig::ModalScript& script, HWND sheet, HWND front,
+                                           const std::function<void()>& deliver)
+{
+    SecondSettings outcome;
+    HWND elsewhere = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE, 700, 700, 120, 40, nullptr,
+                                     nullptr, nullptr, nullptr);
+    SetForegroundWindow(elsewhere);
+    EXPECT_TRUE(rig::WaitUntil([&] { return GetForegroundWindow() == elsewhere; }, 2000));
+    deliver();
+    outcome.cameForward = rig::WaitUntil([&] { return GetForegroundWindow() == front; }, 3000);
+    outcome.secondSheetOpened = rig::WaitUntil([&] { return rig::OpenDialogs({SettingsCaption}).size() > 1; }, 1000);
+    for (HWND other : rig::OpenDialogs({SettingsCaption}))
+        if (other != sheet) {
+            script.PressSheetButton(other, PSBTN_CANCEL);
+            script.WaitForClose(other);
+        }
+    DestroyWindow(elsewhere);
+    return outcome;
 }
 
 class MapiCase : public testing::Test {

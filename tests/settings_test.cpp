@@ -656,11 +656,6 @@ void CALLBACK SendSettingsCommand(HWND, UINT, UINT_PTR timer, DWORD)
     sentCommandReturned = true;
 }
 
-std::vector<HWND> OpenSheets()
-{
-    return OpenDialogs({SettingsCaption});
-}
-
 } // namespace
 
 TEST_P(SecondRequest, BringsTheOpenSheetForwardAndKeepsWhatWasStoredAndTyped)
@@ -670,26 +665,16 @@ TEST_P(SecondRequest, BringsTheOpenSheetForwardAndKeepsWhatWasStoredAndTyped)
     StoreProfileLogon("Beta", std::string("first secret"));
     Start();
     WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
-        // The user has gone to another window of the process meanwhile.
-        HWND elsewhere = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE, 700, 700, 120, 40,
-                                         nullptr, nullptr, nullptr, nullptr);
-        SetForegroundWindow(elsewhere);
-        EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == elsewhere; }, 2000));
-
         commandTarget = messenger;
         sentCommandReturned = false;
-        if (GetParam() == Delivery::Sent)
-            SetTimer(nullptr, 0, 10, SendSettingsCommand);
-        else
-            PostMessageW(messenger, WM_COMMAND, IDM_SETTINGS, 0);
-        EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == sheet; }, 3000));
-        EXPECT_FALSE(WaitUntil([&] { return OpenSheets().size() > 1; }, 1000)) << "a second sheet opened";
-        // Cancelled, as the user would, should one have opened anyway.
-        for (HWND other : OpenSheets())
-            if (other != sheet) {
-                script.PressSheetButton(other, PSBTN_CANCEL);
-                script.WaitForClose(other);
-            }
+        SecondSettings again = RequestSettingsAgain(script, sheet, sheet, [&] {
+            if (GetParam() == Delivery::Sent)
+                SetTimer(nullptr, 0, 10, SendSettingsCommand);
+            else
+                PostMessageW(messenger, WM_COMMAND, IDM_SETTINGS, 0);
+        });
+        EXPECT_TRUE(again.cameForward);
+        EXPECT_FALSE(again.secondSheetOpened) << "a second sheet opened";
         if (GetParam() == Delivery::Sent) {
             EXPECT_TRUE(WaitUntil([&] { return sentCommandReturned; }, 3000));
         }
@@ -699,7 +684,6 @@ TEST_P(SecondRequest, BringsTheOpenSheetForwardAndKeepsWhatWasStoredAndTyped)
         EXPECT_EQ(1, ComboSelection(page, IDC_PROFILE_LIST));
         EXPECT_EQ("first secret", ControlText(page, IDC_PASSWORD));
         SetText(page, IDC_PASSWORD, "typed later");
-        DestroyWindow(elsewhere);
         script.PressSheetButton(sheet, PSBTN_OK);
     });
     ExpectStored(0, "Beta", "typed later");

@@ -35,14 +35,12 @@ struct Outcome {
     HWND sheet = nullptr;
     bool shown = false;
     HCURSOR cursorAtReport = nullptr;   // the thread's cursor while the box shows
-    bool reportCameForward = false;     // after "Settings..." again, with the box showing
-    bool secondSheetOpened = false;
+    SecondSettings settingsAgain;       // "Settings..." again while the box shows, when asked
 };
 
 class TestLogon : public MapiCase {
 protected:
     HWND messenger = nullptr;
-    bool repeatSettingsWhileReportShows = false;
 
 
     // A default profile "Work" with one default store served by `provider`, full identity.
@@ -56,8 +54,9 @@ protected:
     }
 
     // Opens the sheet, chooses profile `index` with `password` typed (unsaved), presses
-    // "Test logon", reads the box and closes everything.
-    Outcome Press(int index, const std::string& password)
+    // "Test logon", reads the box (with `settingsAgain`, chooses "Settings..." again while it
+    // shows) and closes everything.
+    Outcome Press(int index, const std::string& password, bool settingsAgain = false)
     {
         Outcome outcome;
         messenger = CreateMessenger();
@@ -96,8 +95,10 @@ protected:
                 if (SandboxMapi::Has("Session.QueryIdentity -> 0")) {
                     EXPECT_TRUE(SandboxMapi::Has("Release Session refs=0")) << SandboxMapi::Log();
                 }
-                if (repeatSettingsWhileReportShows)
-                    RepeatSettings(script, box, outcome);
+                if (settingsAgain)
+                    outcome.settingsAgain = RequestSettingsAgain(script, sheet, box, [&] {
+                        PostMessageW(messenger, WM_COMMAND, IDM_SETTINGS, 0);
+                    });
                 script.CloseMessageBox(box);
             }
             // The click reports nothing to the sheet.
@@ -112,24 +113,6 @@ protected:
             script.PressSheetButton(sheet, PSBTN_CANCEL);
         });
         return outcome;
-    }
-
-    // The user, in another window of the process, chooses "Settings..." again.
-    void RepeatSettings(ModalScript& script, HWND box, Outcome& outcome)
-    {
-        HWND elsewhere = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE, 700, 700, 120, 40,
-                                         nullptr, nullptr, nullptr, nullptr);
-        SetForegroundWindow(elsewhere);
-        EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == elsewhere; }, 2000));
-        PostMessageW(messenger, WM_COMMAND, IDM_SETTINGS, 0);
-        outcome.reportCameForward = WaitUntil([&] { return GetForegroundWindow() == box; }, 3000);
-        outcome.secondSheetOpened = WaitUntil([&] { return OpenDialogs({SettingsCaption}).size() > 1; }, 1000);
-        for (HWND sheet : OpenDialogs({SettingsCaption}))
-            if (sheet != outcome.sheet) {
-                script.PressSheetButton(sheet, PSBTN_CANCEL);
-                script.WaitForClose(sheet);
-            }
-        DestroyWindow(elsewhere);
     }
 
     static std::vector<RecordedMessage> Reports(const MessageRecorder& recorder)
@@ -171,11 +154,10 @@ TEST_F(TestLogon, FailedLogonShowsItsCodeWithTheErrorIcon)
 TEST_F(TestLogon, SettingsAgainWhileTheReportShowsBringsTheReportForward)
 {
     WorkProfile();
-    repeatSettingsWhileReportShows = true;
-    Outcome outcome = Press(0, "pw");
+    Outcome outcome = Press(0, "pw", true);
     ASSERT_TRUE(outcome.shown);
-    EXPECT_TRUE(outcome.reportCameForward);
-    EXPECT_FALSE(outcome.secondSheetOpened);
+    EXPECT_TRUE(outcome.settingsAgain.cameForward);
+    EXPECT_FALSE(outcome.settingsAgain.secondSheetOpened);
     EXPECT_EQ(1, SandboxMapi::CallCount("MAPILogonEx"));
     EXPECT_EQ(0, SandboxMapi::CallCount("MAPIInitialize")) << "MAPI was started again after the click";
 }
