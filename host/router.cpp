@@ -84,15 +84,6 @@ void RouteCommandsThrough(HWND window)
         ForgetRouting(window);
 }
 
-void BringOpenWindowForward(HWND window)
-{
-    if (!IsWindow(window))  // none yet, or closed meanwhile
-        return;
-    HWND front = GetLastActivePopup(window);  // the window itself when nothing waits over it
-    SetForegroundWindow(front);
-    BringWindowToTop(front);
-}
-
 LRESULT CALLBACK CommandRouterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COMMAND) {
