@@ -15,7 +15,7 @@ const UINT HelpInitialize = 0x001C;     // HH_INITIALIZE
 
 const int HelpNameCapacity = 30;
 const int HelpPathCapacity = MAX_PATH;
-const int ModuleNameRoom = 269;         // read limit; the buffer leaves room past it
+const int ModuleNameCapacity = 521;     // as the module reads its name to pin itself
 const int TopicAddressCapacity = 532;
 
 // Set once and kept: the control is never unloaded and the path never changes, because the
@@ -49,41 +49,65 @@ void CutToFolder(wchar_t* path)
     path[end] = L'\0';
 }
 
-// The module's own directory with its trailing separator, then the help file name, in
-// HelpFilePath. The viewer's entry point takes an ANSI path: where the code page cannot spell
-// the module's folder, the folder's short form names the same file. False when the name cannot
-// be read whole or the result would not fit.
-bool MakeHelpFilePath()
+// The folder (with its separator) in the ANSI code page, then the help file name, in
+// HelpFilePath: the viewer's entry point takes an ANSI path of at most MAX_PATH. False when the
+// code page cannot spell the folder or the path would not fit.
+bool SetHelpFilePath(const wchar_t* folder)
 {
-    wchar_t moduleName[ModuleNameRoom + 3] = L"";
-    DWORD length = GetModuleFileNameW(ModuleInstance, moduleName, ModuleNameRoom);
-    if (length == 0 || length >= static_cast<DWORD>(ModuleNameRoom))
-        return false;  // a cut name has no trustworthy directory
-    moduleName[length] = L'\0';
-    wchar_t folder[ModuleNameRoom + 3];
-    lstrcpynW(folder, moduleName, ModuleNameRoom + 3);
-    CutToFolder(folder);
-
-    // Room for every folder read above, even at two bytes a character: a folder too long for
-    // the help path is refused below, not taken for one that the code page cannot spell.
-    char ansiFolder[2 * ModuleNameRoom + 3];
-    const int ansiCapacity = sizeof(ansiFolder);
-    if (!ToAnsiExactly(folder, ansiFolder, ansiCapacity)) {
-        DWORD shortLength = GetShortPathNameW(moduleName, folder, ModuleNameRoom);
-        if (shortLength == 0 || shortLength >= static_cast<DWORD>(ModuleNameRoom))
-            return false;
-        CutToFolder(folder);
-        if (!ToAnsiExactly(folder, ansiFolder, ansiCapacity))
-            return false;
-    }
-
+    char ansiFolder[HelpPathCapacity];
+    if (!ToAnsiExactly(folder, ansiFolder, HelpPathCapacity))
+        return false;
     int end = lstrlenA(ansiFolder);
-    int nameLength = lstrlenA(HelpFileName);
-    if (end + nameLength >= HelpPathCapacity)
+    if (end + lstrlenA(HelpFileName) >= HelpPathCapacity)
         return false;
     lstrcpynA(HelpFilePath, ansiFolder, HelpPathCapacity);
     lstrcpynA(HelpFilePath + end, HelpFileName, HelpPathCapacity - end);
     return true;
+}
+
+// A drive path given with the prefix that lifts MAX_PATH (\\?\C:\...), without it.
+const int LongPrefixLength = 4;
+const wchar_t* WithoutLongPrefix(const wchar_t* path)
+{
+    bool prefixed = path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\';
+    return prefixed && path[4] && path[5] == L':' ? path + LongPrefixLength : path;
+}
+
+// The folder of the module's short name, where its volume gives one. A drive path is looked up
+// with the prefix that lifts MAX_PATH, so that a folder too deep for the viewer has one too.
+bool ShortFolderOf(const wchar_t* moduleName, wchar_t* folder)
+{
+    wchar_t asked[LongPrefixLength + ModuleNameCapacity] = L"";
+    if (moduleName[0] && moduleName[1] == L':')
+        lstrcpyW(asked, L"\\\\?\\");
+    lstrcpynW(asked + lstrlenW(asked), moduleName, ModuleNameCapacity);
+
+    wchar_t shortName[LongPrefixLength + ModuleNameCapacity];
+    const DWORD capacity = sizeof(shortName) / sizeof(shortName[0]);
+    DWORD length = GetShortPathNameW(asked, shortName, capacity);
+    if (length == 0 || length >= capacity)
+        return false;  // no short form: help stays silent rather than open another file
+    lstrcpynW(folder, WithoutLongPrefix(shortName), ModuleNameCapacity);
+    CutToFolder(folder);
+    return true;
+}
+
+// The module's own folder and the help file name, in HelpFilePath: the folder as it is, or its
+// short form where the code page cannot spell it or it is too deep for the viewer. False when
+// the name cannot be read whole or neither form serves.
+bool MakeHelpFilePath()
+{
+    wchar_t moduleName[ModuleNameCapacity] = L"";
+    DWORD length = GetModuleFileNameW(ModuleInstance, moduleName, ModuleNameCapacity);
+    if (length == 0 || length >= static_cast<DWORD>(ModuleNameCapacity))
+        return false;  // a cut name has no trustworthy folder
+    const wchar_t* name = WithoutLongPrefix(moduleName);
+    wchar_t folder[ModuleNameCapacity];
+    lstrcpynW(folder, name, ModuleNameCapacity);
+    CutToFolder(folder);
+    if (SetHelpFilePath(folder))
+        return true;
+    return ShortFolderOf(name, folder) && SetHelpFilePath(folder);
 }
 
 // The control from the system folder, by its full path: loaded by its bare name, it would be

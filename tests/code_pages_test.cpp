@@ -258,27 +258,6 @@ TEST_F(CodePages, RussianHelpComesFromTheRussianFolder)
     EXPECT_EQ(help_support::OutputFolder() + "Orvella.chm::/htmls_r/Intro.htm", address);
 }
 
-namespace {
-
-// The same file, by what the file system says of both names.
-bool SameFile(const std::wstring& one, const std::string& ansiOther)
-{
-    BY_HANDLE_FILE_INFORMATION info[2] = {};
-    HANDLE files[2] = {
-        CreateFileW(one.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-        CreateFileA(ansiOther.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
-    bool same = true;
-    for (int i = 0; i < 2; ++i) {
-        same = same && files[i] != INVALID_HANDLE_VALUE && GetFileInformationByHandle(files[i], &info[i]);
-        if (files[i] != INVALID_HANDLE_VALUE)
-            CloseHandle(files[i]);
-    }
-    return same && info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber
-           && info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
-}
-
-} // namespace
-
 // The module and its help file in a folder with a Cyrillic name, as under a Russian user's
 // profile; code page 1252 cannot spell it. The module still pins itself and installs its menu, and
 // the help viewer, which takes ANSI paths, is given one that reaches the help file beside it: the
@@ -318,7 +297,7 @@ TEST_F(CodePages, ModuleInAFolderOfCyrillicNameStaysAndFindsItsHelp)
         EXPECT_EQ(Ansi(Utf8(folder)) + "Orvella.chm", helpFile);
     }
     EXPECT_EQ(std::string::npos, helpFile.find('?')) << helpFile;
-    EXPECT_TRUE(SameFile(folder + L"Orvella.chm", helpFile)) << helpFile;
+    EXPECT_TRUE(help_support::SameFile(folder + L"Orvella.chm", helpFile)) << helpFile;
 }
 
 // ---- The English interface ---------------------------------------------------------------------

@@ -77,6 +77,23 @@ inline std::string SystemHelpControlPath()
     return std::string(folder) + "\\hhctrl.ocx";
 }
 
+// The same file, by what the file system says of both names.
+inline bool SameFile(const std::wstring& one, const std::string& ansiOther)
+{
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    HANDLE files[2] = {
+        CreateFileW(one.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+        CreateFileA(ansiOther.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+    bool same = true;
+    for (int i = 0; i < 2; ++i) {
+        same = same && files[i] != INVALID_HANDLE_VALUE && GetFileInformationByHandle(files[i], &info[i]);
+        if (files[i] != INVALID_HANDLE_VALUE)
+            CloseHandle(files[i]);
+    }
+    return same && info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber
+           && info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 template <typename Proc>
 inline Proc RecorderExport(const char* name)
 {

@@ -243,12 +243,12 @@ TEST(HelpRecorderNoEntry, NothingIsShownAndTheControlIsLoadedOnlyOnce)
     EXPECT_TRUE(ControlReleasedByOneFree()) << "the module loaded the control more than once";
 }
 
-// ---- A module folder near the path limit ---------------------------------------------------
+// ---- A module folder near the path limit and past it ----------------------------------------
 
 namespace {
 
-// A copy of OrvlHook.dll, named o.dll so that it still loads, in a new folder whose path (with
-// its separator) followed by "Orvella.chm" is helpFilePathLength characters long.
+// A copy of OrvlHook.dll, named o.dll so that it still loads, and of Orvella.chm, in a new folder
+// whose path (with its separator) followed by "Orvella.chm" is helpFilePathLength characters long.
 std::string CopyModuleForHelpPath(int helpFilePathLength)
 {
     char temp[MAX_PATH] = "";
@@ -268,22 +268,35 @@ std::string CopyModuleForHelpPath(int helpFilePathLength)
         EXPECT_TRUE(CreateDirectoryW((L"\\\\?\\" + rig::Wide(folder)).c_str(), nullptr)) << folder;
     }
     EXPECT_EQ(wanted, static_cast<int>(folder.size()));
-    std::string copy = folder + "o.dll";
-    std::string original = OutputFolder() + "OrvlHook.dll";
-    EXPECT_TRUE(CopyFileW((L"\\\\?\\" + rig::Wide(original)).c_str(), (L"\\\\?\\" + rig::Wide(copy)).c_str(), FALSE))
-        << copy;
-    return copy;
+    for (const char* file : {"o.dll", "Orvella.chm"}) {
+        std::string original = OutputFolder() + (file[0] == 'o' ? "OrvlHook.dll" : file);
+        EXPECT_TRUE(CopyFileW((L"\\\\?\\" + rig::Wide(original)).c_str(),
+                              (L"\\\\?\\" + rig::Wide(folder + file)).c_str(), FALSE))
+            << folder << file;
+    }
+    return folder + "o.dll";
 }
 
-// Loads the copy, injects it into Messenger as the host would and returns Messenger's window.
-HWND StartMessengerWithCopy(const std::string& copy, HMODULE* module)
+DWORD WINAPI NoShortPath(LPCWSTR, LPWSTR, DWORD)
+{
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+// Loads the copy by its wide path, as the host does, injects it into Messenger as the host would
+// and returns Messenger's window.
+HWND StartMessengerWithCopy(const std::string& copy, bool shortFormRefused, HMODULE* module)
 {
     rig::SetSettingDword("Lang", 0);
-    *module = LoadLibraryA(copy.c_str());
+    *module = LoadLibraryW(rig::Wide(copy).c_str());
     EXPECT_NE(nullptr, *module) << copy << " did not load, error " << GetLastError();
     if (!*module)
         return nullptr;
     UseHelpControlFrom(*module, "help-recorder");
+    if (shortFormRefused) {  // a volume without short names
+        EXPECT_NE(nullptr, rig::ReplaceImport(*module, "KERNEL32.dll", "GetShortPathNameW",
+                                              reinterpret_cast<void*>(NoShortPath)));
+    }
     HWND messenger = rig::CreateMessenger();
     auto hook = reinterpret_cast<rig::HookProc>(reinterpret_cast<void*>(GetProcAddress(*module, MAKEINTRESOURCEA(1))));
     EXPECT_NE(nullptr, hook);
@@ -296,40 +309,56 @@ HWND StartMessengerWithCopy(const std::string& copy, HMODULE* module)
     return messenger;
 }
 
+// The viewer takes an ANSI path of at most MAX_PATH - 1 characters: a longer one is given as its
+// short form, which names the same file, and where the volume has no short names help opens
+// nothing rather than a path cut short.
+struct HelpDepth {
+    int helpFilePathLength;
+    bool shortFormRefused;
+    bool shortPathGiven;
+};
+
+void PrintTo(const HelpDepth& row, std::ostream* out)
+{
+    *out << row.helpFilePathLength << " characters" << (row.shortFormRefused ? ", no short names" : "");
+}
+
+class HelpRecorderDepth : public testing::TestWithParam<HelpDepth> {};
+
 } // namespace
 
-TEST(HelpRecorderLongPath, HelpFilePathOfTheLongestThatFitsIsUsed)
+TEST_P(HelpRecorderDepth, HelpFileIsNamedWithinThePathLimit)
 {
-    std::string copy = CopyModuleForHelpPath(MAX_PATH - 1);
+    std::string copy = CopyModuleForHelpPath(GetParam().helpFilePathLength);
     HMODULE module = nullptr;
-    HWND messenger = StartMessengerWithCopy(copy, &module);
+    HWND messenger = StartMessengerWithCopy(copy, GetParam().shortFormRefused, &module);
     ASSERT_NE(nullptr, messenger);
 
     ChooseHelp(messenger);
+    ChooseHelp(messenger);
 
-    std::string helpFile = FolderOf(copy) + "Orvella.chm";
-    ASSERT_EQ(MAX_PATH - 1, static_cast<int>(helpFile.size()));
     std::vector<HhRecorderCall> calls = RecordedCalls();
-    ASSERT_EQ(2u, calls.size()) << Describe(calls);
+    if (GetParam().shortFormRefused) {
+        EXPECT_EQ(0u, calls.size()) << Describe(calls);
+        return;
+    }
+    ASSERT_EQ(3u, calls.size()) << Describe(calls);
     ExpectInitialize(calls[0], module);
-    ExpectDisplay(calls[1], messenger, helpFile + "::/htmls/Intro.htm");
+    const std::string topic = "::/htmls/Intro.htm";
+    std::string address = calls[1].file;
+    ASSERT_GT(address.size(), topic.size()) << address;
+    std::string helpFile = address.substr(0, address.size() - topic.size());
+    std::string longHelpFile = FolderOf(copy) + "Orvella.chm";
+    ExpectDisplay(calls[1], messenger, helpFile + topic);
+    ExpectDisplay(calls[2], messenger, helpFile + topic);
+    EXPECT_LT(helpFile.size(), static_cast<size_t>(MAX_PATH)) << helpFile;
+    EXPECT_EQ(GetParam().shortPathGiven, helpFile != longHelpFile) << helpFile;
+    EXPECT_TRUE(SameFile(L"\\\\?\\" + rig::Wide(longHelpFile), helpFile)) << helpFile;
 }
 
-TEST(HelpRecorderLongPath, HelpFilePathTooLongMakesHelpUnavailable)
-{
-    std::string copy = CopyModuleForHelpPath(MAX_PATH);
-    HMODULE module = nullptr;
-    HWND messenger = StartMessengerWithCopy(copy, &module);
-    ASSERT_NE(nullptr, messenger);
-
-    ChooseHelp(messenger);
-    ChooseHelp(messenger);
-
-    // Neither HH_INITIALIZE nor a topic: the viewer is never given a cut path.
-    EXPECT_EQ(0, RecordedCallCount()) << Describe(RecordedCalls());
-    EXPECT_EQ(0, sandbox::GetMessengerStats().commands);
-    EXPECT_TRUE(IsWindow(messenger));
-}
+INSTANTIATE_TEST_SUITE_P(Lengths, HelpRecorderDepth,
+                         testing::Values(HelpDepth{MAX_PATH - 1, false, false}, HelpDepth{MAX_PATH, false, true},
+                                         HelpDepth{311, false, true}, HelpDepth{311, true, false}));
 
 // ---- The settings sheet's Help button -------------------------------------------------------
 
