@@ -12,6 +12,7 @@ const char HelpControlName[] = "hhctrl.ocx";
 const WORD HtmlHelpOrdinal = 14;        // HtmlHelpA
 const UINT HelpDisplayTopic = 0x0000;   // HH_DISPLAY_TOPIC
 const UINT HelpInitialize = 0x001C;     // HH_INITIALIZE
+const UINT HelpPretranslate = 0x00FD;   // HH_PRETRANSLATEMESSAGE
 
 const int HelpNameCapacity = 30;
 const int HelpPathCapacity = MAX_PATH;
@@ -171,4 +172,11 @@ HWND OpenHelpTopic(HWND owner, const char* topic)
     wsprintfA(address, "%s::/%s/%s", HelpFilePath, HelpTopicFolder, topic);
 
     return HtmlHelpEntry(owner, address, HelpDisplayTopic, 0);
+}
+
+bool HelpTakesMessage(MSG* message)
+{
+    if (!HtmlHelpEntry)
+        return false;  // help not set up: no viewer, and no control is loaded for a key
+    return HtmlHelpEntry(nullptr, nullptr, HelpPretranslate, reinterpret_cast<DWORD_PTR>(message)) != nullptr;
 }

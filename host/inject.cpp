@@ -1,5 +1,6 @@
 // The injection handshake with the add-in host and the hook that keeps the menu in place.
 #include "host/module.h"
+#include "about/help.h"
 
 namespace {
 
@@ -53,11 +54,17 @@ LRESULT CALLBACK fnOrvlHook(int code, WPARAM wParam, LPARAM lParam)
 
 LRESULT CALLBACK MenuTriggerHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
-    const MSG* message = reinterpret_cast<const MSG*>(lParam);
+    MSG* message = reinterpret_cast<MSG*>(lParam);
     if (message) {
         UINT number = LOWORD(message->message);
         if (number == MenuTriggerAppMessage || number == MenuTriggerUserMessage)
             InstallProductMenu(nullptr);
+        // The help viewer runs on this thread, and Messenger's loop never offers it a key. Offered
+        // here only as a key leaves the queue (a peek that leaves it there would offer it twice);
+        // one the viewer takes is not dispatched, as a loop that pretranslates would skip it.
+        else if (code == HC_ACTION && (wParam & PM_REMOVE) && message->message >= WM_KEYFIRST
+                 && message->message <= WM_KEYLAST && HelpTakesMessage(message))
+            message->message = WM_NULL;
     }
     return CallNextHookEx(MenuTriggerHook, code, wParam, lParam);
 }

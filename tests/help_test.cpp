@@ -424,6 +424,78 @@ TEST(HelpRecorderSettings, MenuAndSheetShareOneSetUp)
     EXPECT_EQ(1, Counter(HH_RECORDER_LOADS_VARIABLE));
 }
 
+// ---- Keys on Messenger's thread --------------------------------------------------------------
+
+namespace {
+
+const UINT HhPretranslateMessage = 0x00FD;
+const WPARAM TakenKey = VK_F7;
+
+// The viewer runs on Messenger's thread, whose loop never offers it a message: the module offers
+// it every keyboard message the thread removes from its queue, once help is set up, and a key the
+// viewer takes never reaches the window it was meant for. Each row posts its message and then an
+// F6 key to Messenger's window, looks at the queue once and then pumps it: first before any help
+// request, then after one.
+struct KeyRoute {
+    UINT message;
+    WPARAM key;
+    bool offered;   // the viewer is offered the row's message (then the F6 key in any case)
+    LONG keyDowns;  // WM_KEYDOWN that reach Messenger's procedure after help opened
+};
+
+void PrintTo(const KeyRoute& row, std::ostream* out)
+{
+    *out << "message " << row.message << " key " << row.key;
+}
+
+class HelpRecorderKeys : public testing::TestWithParam<KeyRoute> {};
+
+// What the viewer was offered, as "message:key" lines.
+std::string Offered()
+{
+    std::string offered;
+    for (const HhRecorderCall& call : RecordedCalls())
+        if (call.command == HhPretranslateMessage)
+            offered += std::to_string(call.message.message) + ":" + std::to_string(call.message.wParam) + "\n";
+    return offered;
+}
+
+void PostThenPump(HWND messenger, UINT message, WPARAM key)
+{
+    sandbox::ResetMessengerStats();
+    EXPECT_TRUE(PostMessageA(messenger, message, key, 0));
+    EXPECT_TRUE(PostMessageA(messenger, WM_KEYDOWN, VK_F6, 0));
+    MSG peeked;
+    EXPECT_TRUE(PeekMessageA(&peeked, messenger, 0, 0, PM_NOREMOVE));  // looked at, left in the queue
+    rig::Pump(20);
+}
+
+} // namespace
+
+TEST_P(HelpRecorderKeys, KeyboardMessagesReachTheViewerOnlyOnceHelpIsSetUp)
+{
+    const KeyRoute& row = GetParam();
+    ASSERT_TRUE(SetEnvironmentVariableA(HH_RECORDER_TAKE_KEY_VARIABLE, std::to_string(TakenKey).c_str()));
+    HWND messenger = StartMessenger(rig::Language::English, "help-recorder");
+
+    PostThenPump(messenger, row.message, row.key);
+    EXPECT_EQ(nullptr, GetModuleHandleA(HelpControl)) << "a key loaded the help control";
+    EXPECT_TRUE(LibraryRequests().empty());
+    EXPECT_EQ(row.message == WM_KEYDOWN ? 2 : 1, sandbox::GetMessengerStats().keyDowns);
+
+    ChooseHelp(messenger);
+    PostThenPump(messenger, row.message, row.key);
+    std::string expected = row.offered ? std::to_string(row.message) + ":" + std::to_string(row.key) + "\n" : "";
+    expected += std::to_string(WM_KEYDOWN) + ":" + std::to_string(VK_F6) + "\n";
+    EXPECT_EQ(expected, Offered()) << Describe(RecordedCalls());
+    EXPECT_EQ(row.keyDowns, sandbox::GetMessengerStats().keyDowns);
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, HelpRecorderKeys,
+                         testing::Values(KeyRoute{WM_KEYDOWN, VK_F6, true, 2}, KeyRoute{WM_KEYDOWN, TakenKey, true, 1},
+                                         KeyRoute{WM_CHAR, 'a', true, 1}, KeyRoute{WM_MOUSEMOVE, 0, false, 1},
+                                         KeyRoute{WM_APP + 7, 0, false, 1}));
+
 // ---- Wine's own viewer ----------------------------------------------------------------------
 
 namespace {

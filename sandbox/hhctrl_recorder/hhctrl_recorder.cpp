@@ -6,6 +6,7 @@ namespace {
 
 const UINT DisplayTopic = 0x0000;   // HH_DISPLAY_TOPIC
 const UINT Initialize = 0x001C;     // HH_INITIALIZE
+const UINT Pretranslate = 0x00FD;   // HH_PRETRANSLATEMESSAGE
 
 HINSTANCE Instance = nullptr;
 CRITICAL_SECTION Lock;
@@ -90,6 +91,13 @@ HWND WINAPI HtmlHelpA(HWND caller, LPCSTR file, UINT command, DWORD_PTR data)
     } else if (command == DisplayTopic) {
         result = ShowTopic(file);
     }
+    MSG offered = {};
+    if (command == Pretranslate && data) {
+        offered = *reinterpret_cast<const MSG*>(data);
+        LONG takenKey = ReadCounter(HH_RECORDER_TAKE_KEY_VARIABLE);
+        if (offered.message == WM_KEYDOWN && takenKey && offered.wParam == static_cast<WPARAM>(takenKey))
+            result = reinterpret_cast<HWND>(1);
+    }
 
     EnterCriticalSection(&Lock);
     if (CallCount < HH_RECORDER_MAX_CALLS) {
@@ -103,6 +111,7 @@ HWND WINAPI HtmlHelpA(HWND caller, LPCSTR file, UINT command, DWORD_PTR data)
         call.data = data;
         call.threadId = GetCurrentThreadId();
         call.result = result;
+        call.message = offered;
     }
     ++CallCount;
     LeaveCriticalSection(&Lock);

@@ -9,12 +9,15 @@
 //
 // Answers like the viewer: HH_INITIALIZE writes a non-zero cookie into *(DWORD*)data and returns
 // 0; HH_DISPLAY_TOPIC shows the address in a small window of class HhRecorderWindowClass and
-// returns that window; every other command returns 0.
+// returns that window; HH_PRETRANSLATEMESSAGE keeps a copy of the message and takes it (returns
+// non-zero) only when it is a WM_KEYDOWN of the key named by ORVL_HHCTRL_TAKE_KEY; every other
+// command returns 0.
 //
 // Process-wide switches and counters live in environment variables, so they outlast an unload:
 //   ORVL_HHCTRL_REFUSE_LOAD=1   process attach fails (LoadLibrary returns null)
 //   ORVL_HHCTRL_LOADS           number of process attaches that succeeded
 //   ORVL_HHCTRL_REFUSED         number of process attaches refused
+//   ORVL_HHCTRL_TAKE_KEY=<vk>   the virtual key whose WM_KEYDOWN HH_PRETRANSLATEMESSAGE takes
 #ifndef ORVL_SANDBOX_HHCTRL_RECORDER_H
 #define ORVL_SANDBOX_HHCTRL_RECORDER_H
 
@@ -23,6 +26,7 @@
 #define HH_RECORDER_REFUSE_VARIABLE  "ORVL_HHCTRL_REFUSE_LOAD"
 #define HH_RECORDER_LOADS_VARIABLE   "ORVL_HHCTRL_LOADS"
 #define HH_RECORDER_REFUSED_VARIABLE "ORVL_HHCTRL_REFUSED"
+#define HH_RECORDER_TAKE_KEY_VARIABLE "ORVL_HHCTRL_TAKE_KEY"
 
 #define HH_RECORDER_COOKIE           0x4F52564Cu   // written by HH_INITIALIZE
 #define HH_RECORDER_TEXT_CAPACITY    1024
@@ -38,6 +42,7 @@ struct HhRecorderCall {
     DWORD_PTR data;
     DWORD threadId;
     HWND result;
+    MSG message;                          // HH_PRETRANSLATEMESSAGE: the message offered
 };
 
 // Exports by plain name (stdcall):

@@ -9,6 +9,7 @@ volatile LONG commandCount = 0;
 volatile LONG queryCount = 0;
 volatile LONG lastCommand = 0;
 volatile LONG setTextCount = 0;
+volatile LONG keyDownCount = 0;
 wchar_t lastTextSet[512];
 bool quitOnDestroy = false;
 bool classRegistered = false;
@@ -73,6 +74,8 @@ LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool 
         return result;
     if (message == WM_SETTEXT)
         RememberTextSet(lParam, wide);
+    if (message == WM_KEYDOWN)
+        InterlockedIncrement(&keyDownCount);
     return wide ? DefWindowProcW(window, message, wParam, lParam) : DefWindowProcA(window, message, wParam, lParam);
 }
 }
@@ -188,6 +191,7 @@ MessengerStats GetMessengerStats()
     stats.lastCommandId = static_cast<UINT>(lastCommand);
     stats.queries = queryCount;
     stats.setTexts = setTextCount;
+    stats.keyDowns = keyDownCount;
     return stats;
 }
 
@@ -197,6 +201,7 @@ void ResetMessengerStats()
     InterlockedExchange(&queryCount, 0);
     InterlockedExchange(&lastCommand, 0);
     InterlockedExchange(&setTextCount, 0);
+    InterlockedExchange(&keyDownCount, 0);
     lastTextSet[0] = 0;
 }
 

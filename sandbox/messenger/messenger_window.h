@@ -23,6 +23,7 @@ struct MessengerStats {
     UINT lastCommandId;   // low word of the last one
     LONG queries;         // MessengerQueryMessage messages
     LONG setTexts;        // WM_SETTEXT messages
+    LONG keyDowns;        // WM_KEYDOWN messages
 };
 
 // Like the real Messenger, the window is Unicode; an ANSI one is there for tests that need it.
