@@ -24,23 +24,28 @@ static const uintptr_t DefaultGuard = 0x2F7D31A6u;
 
 extern "C" {
 
+#ifdef ORVL_COVERAGE_BUILD
+void __gcov_dump(void);  // libgcov's: writes the counters now
+#endif
+
 uintptr_t __stack_chk_guard = DefaultGuard;  // NOLINT(bugprone-reserved-identifier): the compiler's name
 
 // A smashed frame: end the process at once, with the status the system reports for it, as
 // Microsoft's runtime does. No output, no abort(): nothing more of the damaged process runs.
 __attribute__((noreturn, no_stack_protector)) void __stack_chk_fail(void)  // NOLINT(bugprone-reserved-identifier)
 {
+#ifdef ORVL_COVERAGE_BUILD
+    // An instrumented build writes its counters at detach, which TerminateProcess skips.
+    __gcov_dump();
+#endif
     TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
     __builtin_trap();
 }
 
-// A checked string or memory call (_FORTIFY_SOURCE) that would overrun its buffer: the same end.
-// Defined here so that libssp's object, which holds it together with the guard, stays out.
-__attribute__((noreturn, no_stack_protector)) void __chk_fail(void)  // NOLINT(bugprone-reserved-identifier)
-{
-    TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
-    __builtin_trap();
-}
+// A checked string or memory call (_FORTIFY_SOURCE) that would overrun its buffer: the same end,
+// by the same code. Defined here so that libssp's object, which holds it together with the
+// guard, stays out.
+__attribute__((noreturn, no_stack_protector, alias("__stack_chk_fail"))) void __chk_fail(void);  // NOLINT(bugprone-reserved-identifier)
 
 // The MinGW runtime's DLL entry point: its start-up, constructors, then DllMain.
 BOOL WINAPI DllMainCRTStartup(HANDLE instance, DWORD reason, LPVOID reserved);
