@@ -70,8 +70,10 @@ bool SetHelpFilePath(const wchar_t* folder)
 const int LongPrefixLength = 4;
 const wchar_t* WithoutLongPrefix(const wchar_t* path)
 {
-    bool prefixed = path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\';
-    return prefixed && path[4] && path[5] == L':' ? path + LongPrefixLength : path;
+    wchar_t head[LongPrefixLength + 3] = L"";  // the prefix, a drive letter, ":", terminator
+    lstrcpynW(head, path, LongPrefixLength + 3);
+    head[LongPrefixLength] = L'C';       // any drive letter
+    return lstrcmpiW(head, L"\\\\?\\C:") == 0 ? path + LongPrefixLength : path;
 }
 
 // The folder of the module's short name, where its volume gives one. A drive path is looked up
@@ -79,7 +81,7 @@ const wchar_t* WithoutLongPrefix(const wchar_t* path)
 bool ShortFolderOf(const wchar_t* moduleName, wchar_t* folder)
 {
     wchar_t asked[LongPrefixLength + ModuleNameCapacity] = L"";
-    if (moduleName[0] && moduleName[1] == L':')
+    if (moduleName[1] == L':')
         lstrcpyW(asked, L"\\\\?\\");
     lstrcpynW(asked + lstrlenW(asked), moduleName, ModuleNameCapacity);
 
