@@ -248,8 +248,9 @@ TEST(HelpRecorderNoEntry, NothingIsShownAndTheControlIsLoadedOnlyOnce)
 namespace {
 
 // A copy of OrvlHook.dll, named o.dll so that it still loads, and of Orvella.chm, in a new folder
-// whose path (with its separator) followed by "Orvella.chm" is helpFilePathLength characters long.
-std::string CopyModuleForHelpPath(int helpFilePathLength)
+// whose path (with its separator) followed by "Orvella.chm" is helpFilePathLength characters long,
+// made of folders of at most `segment` characters.
+std::string CopyModuleForHelpPath(int helpFilePathLength, int segment = 100)
 {
     char temp[MAX_PATH] = "";
     GetTempPathA(sizeof(temp), temp);
@@ -261,7 +262,7 @@ std::string CopyModuleForHelpPath(int helpFilePathLength)
     CreateDirectoryW((L"\\\\?\\" + rig::Wide(folder)).c_str(), nullptr);
     while (static_cast<int>(folder.size()) < wanted) {
         int left = wanted - static_cast<int>(folder.size());
-        int name = left - 1 > 100 ? 100 : left - 1;
+        int name = left - 1 > segment ? segment : left - 1;
         if (left - (name + 1) == 1)
             --name;  // never leave room for a separator alone
         folder += std::string(static_cast<size_t>(name), 'd') + "\\";
@@ -277,15 +278,10 @@ std::string CopyModuleForHelpPath(int helpFilePathLength)
     return folder + "o.dll";
 }
 
-DWORD WINAPI NoShortPath(LPCWSTR, LPWSTR, DWORD)
-{
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-}
-
-// Loads the copy by its wide path, as the host does, injects it into Messenger as the host would
-// and returns Messenger's window.
-HWND StartMessengerWithCopy(const std::string& copy, bool shortFormRefused, HMODULE* module)
+// Loads the copy by its wide path, as the host does, injects it into Messenger as the host would,
+// then has Windows refuse the module one call of KERNEL32 (when named), and returns Messenger's
+// window.
+HWND StartMessengerWithCopy(const std::string& copy, const char* refused, int arguments, HMODULE* module)
 {
     rig::SetSettingDword("Lang", 0);
     *module = LoadLibraryW(rig::Wide(copy).c_str());
@@ -293,10 +289,6 @@ HWND StartMessengerWithCopy(const std::string& copy, bool shortFormRefused, HMOD
     if (!*module)
         return nullptr;
     UseHelpControlFrom(*module, "help-recorder");
-    if (shortFormRefused) {  // a volume without short names
-        EXPECT_NE(nullptr, rig::ReplaceImport(*module, "KERNEL32.dll", "GetShortPathNameW",
-                                              reinterpret_cast<void*>(NoShortPath)));
-    }
     HWND messenger = rig::CreateMessenger();
     auto hook = reinterpret_cast<rig::HookProc>(reinterpret_cast<void*>(GetProcAddress(*module, MAKEINTRESOURCEA(1))));
     EXPECT_NE(nullptr, hook);
@@ -306,21 +298,27 @@ HWND StartMessengerWithCopy(const std::string& copy, bool shortFormRefused, HMOD
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(injected, 0)) << "the copy did not answer the handshake";
     CloseHandle(injected);
     EXPECT_EQ(1, rig::CountProductPopups(GetMenu(messenger)));
+    if (refused) {
+        EXPECT_NE(nullptr, rig::RefuseImport(*module, "KERNEL32.dll", refused, arguments)) << refused;
+    }
     return messenger;
 }
 
 // The viewer takes an ANSI path of at most MAX_PATH - 1 characters: a longer one is given as its
-// short form, which names the same file, and where the volume has no short names help opens
-// nothing rather than a path cut short.
+// short form, which names the same file. Where there is no short form, or none short enough, or
+// Windows refuses a call that help is set up with, help opens nothing rather than a path cut short.
 struct HelpDepth {
     int helpFilePathLength;
-    bool shortFormRefused;
-    bool shortPathGiven;
+    int segment;          // the longest folder name on the way
+    const char* refused;  // a KERNEL32 function Windows refuses once the module is in, or null
+    int arguments;
+    bool shown, shortPathGiven;
 };
 
 void PrintTo(const HelpDepth& row, std::ostream* out)
 {
-    *out << row.helpFilePathLength << " characters" << (row.shortFormRefused ? ", no short names" : "");
+    *out << row.helpFilePathLength << " characters in folders of " << row.segment << (row.refused ? ", refused: " : "")
+         << (row.refused ? row.refused : "");
 }
 
 class HelpRecorderDepth : public testing::TestWithParam<HelpDepth> {};
@@ -329,16 +327,17 @@ class HelpRecorderDepth : public testing::TestWithParam<HelpDepth> {};
 
 TEST_P(HelpRecorderDepth, HelpFileIsNamedWithinThePathLimit)
 {
-    std::string copy = CopyModuleForHelpPath(GetParam().helpFilePathLength);
+    const HelpDepth& row = GetParam();
+    std::string copy = CopyModuleForHelpPath(row.helpFilePathLength, row.segment);
     HMODULE module = nullptr;
-    HWND messenger = StartMessengerWithCopy(copy, GetParam().shortFormRefused, &module);
+    HWND messenger = StartMessengerWithCopy(copy, row.refused, row.arguments, &module);
     ASSERT_NE(nullptr, messenger);
 
     ChooseHelp(messenger);
     ChooseHelp(messenger);
 
     std::vector<HhRecorderCall> calls = RecordedCalls();
-    if (GetParam().shortFormRefused) {
+    if (!row.shown) {
         EXPECT_EQ(0u, calls.size()) << Describe(calls);
         return;
     }
@@ -352,13 +351,18 @@ TEST_P(HelpRecorderDepth, HelpFileIsNamedWithinThePathLimit)
     ExpectDisplay(calls[1], messenger, helpFile + topic);
     ExpectDisplay(calls[2], messenger, helpFile + topic);
     EXPECT_LT(helpFile.size(), static_cast<size_t>(MAX_PATH)) << helpFile;
-    EXPECT_EQ(GetParam().shortPathGiven, helpFile != longHelpFile) << helpFile;
+    EXPECT_EQ(row.shortPathGiven, helpFile != longHelpFile) << helpFile;
     EXPECT_TRUE(SameFile(L"\\\\?\\" + rig::Wide(longHelpFile), helpFile)) << helpFile;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, HelpRecorderDepth,
-                         testing::Values(HelpDepth{MAX_PATH - 1, false, false}, HelpDepth{MAX_PATH, false, true},
-                                         HelpDepth{311, false, true}, HelpDepth{311, true, false}));
+                         testing::Values(HelpDepth{MAX_PATH - 1, 100, nullptr, 0, true, false},
+                                         HelpDepth{MAX_PATH, 100, nullptr, 0, true, true},
+                                         HelpDepth{311, 100, nullptr, 0, true, true},
+                                         HelpDepth{311, 100, "GetShortPathNameW", 3, false, false},
+                                         HelpDepth{311, 8, nullptr, 0, false, false},
+                                         HelpDepth{MAX_PATH - 1, 100, "GetSystemDirectoryA", 2, false, false},
+                                         HelpDepth{MAX_PATH - 1, 100, "GetModuleFileNameW", 3, false, false}));
 
 // ---- The settings sheet's Help button -------------------------------------------------------
 

@@ -726,51 +726,68 @@ TEST(Trigger, ProductMenuThatCannotBeLoadedOrHasNoPopupLeavesMessengerAlone)
 }
 
 // The host loads the module from a folder deeper than MAX_PATH (the host's own LoadLibraryW takes
-// such a path). The module pins itself by the same wide path, so at 300 characters it stays and
-// installs its menu. From 521 characters on it cannot read its name whole: it answers the host
-// but installs no hook and no menu, so that the host's FreeLibrary unloads it with nothing of it
-// left in Messenger.
+// such a path), or Windows refuses a call the module settles in with. The module pins itself by
+// the same wide path, so at 300 characters it stays and installs its menu. From 521 characters on,
+// or when its name cannot be read, it answers the host but installs no hook and no menu, so that
+// the host's FreeLibrary unloads it with nothing of it left in Messenger. A refused hook leaves it
+// pinned without a menu; a refused window call leaves the menu unrouted, never half routed.
 struct DeepFolder {
     size_t length;
-    bool stays;
+    const char* dll;
+    const char* refused;  // the function Windows refuses, or null
+    int arguments;
+    bool pinned, menu, routed;
 };
 
 void PrintTo(const DeepFolder& row, std::ostream* out)
 {
-    *out << row.length << " characters";
+    *out << row.length << " characters" << (row.refused ? ", refused: " : "") << (row.refused ? row.refused : "");
 }
 
 class DeepFolderHandshake : public testing::TestWithParam<DeepFolder> {};
 
-TEST_P(DeepFolderHandshake, ModuleStaysOnlyWhenItCanReadItsWholePath)
+TEST_P(DeepFolderHandshake, ModuleSettlesInAsFarAsItCan)
 {
+    const DeepFolder& row = GetParam();
     DeleteSettingsKey();
     HWND messenger = CreateMessenger();
+    const WNDPROC own = reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure);
     std::vector<std::wstring> folders;
-    std::wstring path = DeepModuleCopy(GetParam().length, folders);
+    std::wstring path = DeepModuleCopy(row.length, folders);
     ASSERT_FALSE(path.empty());
     HMODULE copy = LoadLibraryW(path.c_str());
     ASSERT_NE(nullptr, copy);
+    if (row.refused) {
+        ASSERT_NE(nullptr, RefuseImport(copy, row.dll, row.refused, row.arguments));
+    }
     EXPECT_TRUE(about_support::InjectCopy(copy)) << "the host got no answer";
-    EXPECT_EQ(GetParam().stays, EventExists(HookInstalledEvent));
+    EXPECT_EQ(row.menu, EventExists(HookInstalledEvent));
     // Without a menu-trigger hook, a trigger while the module is loaded changes nothing.
     PostMessageA(messenger, 0x8002, 0, 0);
     Pump(50);
-    EXPECT_EQ(GetParam().stays ? 1 : 0, CountProductPopups(GetMenu(messenger)));
+    EXPECT_EQ(row.menu ? 1 : 0, CountProductPopups(GetMenu(messenger)));
+    EXPECT_EQ(row.routed, WindowProcedure(messenger) != own);
     EXPECT_TRUE(FreeLibrary(copy));
-    EXPECT_EQ(GetParam().stays, GetModuleHandleW(path.c_str()) != nullptr) << "pinned or not";
+    EXPECT_EQ(row.pinned, GetModuleHandleW(path.c_str()) != nullptr) << "pinned or not";
     PostMessageA(messenger, 0x8002, 0, 0);
     Pump(50);
     EXPECT_TRUE(MessengerResponds(messenger));
-    if (GetParam().stays)
+    if (row.pinned)
         return;
-    EXPECT_EQ(reinterpret_cast<WNDPROC>(sandbox::MessengerWindowProcedure), WindowProcedure(messenger));
+    EXPECT_EQ(own, WindowProcedure(messenger));
     DeleteFileW(path.c_str());
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
         RemoveDirectoryW(folder->c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, DeepFolderHandshake, testing::Values(DeepFolder{300, true}, DeepFolder{540, false}));
+INSTANTIATE_TEST_SUITE_P(Lengths, DeepFolderHandshake,
+                         testing::Values(DeepFolder{300, nullptr, nullptr, 0, true, true, true},
+                                         DeepFolder{540, nullptr, nullptr, 0, false, false, false},
+                                         DeepFolder{100, "KERNEL32.dll", "GetModuleFileNameW", 3, false, false, false},
+                                         DeepFolder{100, "USER32.dll", "SetWindowsHookExA", 4, true, false, false},
+                                         DeepFolder{100, "USER32.dll", "GetWindowLongW", 2, true, true, false},
+                                         DeepFolder{100, "USER32.dll", "SetPropW", 3, true, true, false},
+                                         DeepFolder{100, "USER32.dll", "SetWindowLongW", 3, true, true, false}));
 
 // Another program of the session has used up the global atom table, where the router keeps the
 // names of its window properties. The popup still comes, but Messenger's procedure is left as it

@@ -228,7 +228,8 @@ INSTANTIATE_TEST_SUITE_P(Shards, HostileSettings, testing::Values(0, 1, 2, 3));
 } // namespace
 
 // The first run: no settings key at all. The page offers automatic logon with an empty password,
-// Cancel writes nothing, and OK creates the key with what the page showed.
+// Cancel writes nothing, OK where the key cannot be created (an HKCU the user may not write to)
+// writes nothing either, and OK creates the key with what the page showed.
 TEST(NoSettingsKey, SheetOffersAutomaticLogonCancelWritesNothingOkCreatesTheKey)
 {
     MapiFixture::Clear();
@@ -237,8 +238,11 @@ TEST(NoSettingsKey, SheetOffersAutomaticLogonCancelWritesNothingOkCreatesTheKey)
     ASSERT_NE(nullptr, LoadModule(Language::NoKey));
     ASSERT_TRUE(SandboxMapi::Load());
     ASSERT_TRUE(InjectAsHost());
-    for (bool ok : {false, true}) {
-        SCOPED_TRACE(ok ? "OK" : "Cancel");
+    for (int pass = 0; pass < 3; ++pass) {
+        const bool ok = pass > 0, refused = pass == 1;
+        SCOPED_TRACE(refused ? "OK, key refused" : ok ? "OK" : "Cancel");
+        void* create = refused ? RefuseImport(Module(), "ADVAPI32.dll", "RegCreateKeyExA", 9) : nullptr;
+        ASSERT_EQ(refused, create != nullptr);
         WithSettingsSheet(messenger, "Orvella Settings", [&](ModalScript& script, HWND sheet, HWND page) {
             EXPECT_TRUE(ButtonChecked(page, IDC_AUTO_LOGON));
             EXPECT_FALSE(ControlEnabled(page, IDC_TEST_LOGON));
@@ -250,8 +254,10 @@ TEST(NoSettingsKey, SheetOffersAutomaticLogonCancelWritesNothingOkCreatesTheKey)
         LONG opened = RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &key);
         if (key)
             RegCloseKey(key);
-        if (!ok) {
-            EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "Cancel wrote the settings key";
+        if (!ok || refused) {
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "the settings key was written";
+            if (create)
+                ReplaceImport(Module(), "ADVAPI32.dll", "RegCreateKeyExA", create);
             continue;
         }
         ASSERT_EQ(ERROR_SUCCESS, opened);

@@ -424,6 +424,7 @@ TEST_F(SettingsSheet, OtherNotificationsAndMessagesAreIgnored)
         EXPECT_EQ(0, SendMessageA(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header)));
         header.code = static_cast<UINT>(-1234);
         EXPECT_EQ(0, SendMessageA(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header)));
+        EXPECT_EQ(0, SendMessageA(page, WM_NOTIFY, 0, 0)) << "a notification without its header";
         HELPINFO help = {};
         help.cbSize = sizeof(help);
         EXPECT_EQ(0, SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&help)));

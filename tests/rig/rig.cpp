@@ -806,4 +806,27 @@ void* ReplaceImport(HMODULE module, const char* dll, const char* function, void*
     return nullptr;
 }
 
+namespace {
+// stdcall callees pop their arguments: each refusal takes exactly as many as the call it stands in for.
+DWORD Refused()
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+DWORD WINAPI Refuse2(DWORD, DWORD) { return Refused(); }
+DWORD WINAPI Refuse3(DWORD, DWORD, DWORD) { return Refused(); }
+DWORD WINAPI Refuse4(DWORD, DWORD, DWORD, DWORD) { return Refused(); }
+// A registry call answers with its error instead.
+DWORD WINAPI Refuse9(DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD) { return ERROR_ACCESS_DENIED; }
+} // namespace
+
+void* RefuseImport(HMODULE module, const char* dll, const char* function, int arguments)
+{
+    void* refusal = arguments == 2 ? reinterpret_cast<void*>(Refuse2)
+                    : arguments == 3 ? reinterpret_cast<void*>(Refuse3)
+                    : arguments == 4 ? reinterpret_cast<void*>(Refuse4)
+                    : arguments == 9 ? reinterpret_cast<void*>(Refuse9) : nullptr;
+    return refusal ? ReplaceImport(module, dll, function, refusal) : nullptr;
+}
+
 } // namespace rig
