@@ -396,6 +396,10 @@ TEST(AboutDialog, LinkLabelsKeepTheirOwnProcedureInUserData)
         supportPrevious = GetWindowLongW(GetDlgItem(dialog, IDC_SUPPORT_LINK), GWL_USERDATA);
         homepagePrevious = GetWindowLongW(GetDlgItem(dialog, IDC_HOMEPAGE_LINK), GWL_USERDATA);
         supportCurrent = GetWindowLongW(GetDlgItem(dialog, IDC_SUPPORT_LINK), GWL_WNDPROC);
+        // Another add-in overwrites a label's user data: the label answers 0 instead of calling nowhere.
+        SetWindowLongW(GetDlgItem(dialog, IDC_SUPPORT_LINK), GWL_USERDATA, 0);
+        EXPECT_EQ(0, SendMessageW(GetDlgItem(dialog, IDC_SUPPORT_LINK), WM_GETTEXTLENGTH, 0, 0));
+        SetWindowLongW(GetDlgItem(dialog, IDC_SUPPORT_LINK), GWL_USERDATA, supportPrevious);
         CloseWithOk(script, dialog);
     });
 
