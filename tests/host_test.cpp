@@ -728,9 +728,10 @@ TEST(Trigger, ProductMenuThatCannotBeLoadedOrHasNoPopupLeavesMessengerAlone)
 // The host loads the module from a folder deeper than MAX_PATH (the host's own LoadLibraryW takes
 // such a path), or Windows refuses a call the module settles in with. The module pins itself by
 // the same wide path, so at 300 characters it stays and installs its menu. From 521 characters on,
-// or when its name cannot be read, it answers the host but installs no hook and no menu, so that
-// the host's FreeLibrary unloads it with nothing of it left in Messenger. A refused hook leaves it
-// pinned without a menu; a refused window call leaves the menu unrouted, never half routed.
+// or when its name cannot be read or loaded again, it answers the host but installs no hook and
+// no menu, so that the host's FreeLibrary unloads it with nothing of it left in Messenger. A
+// refused hook leaves it pinned without a menu; a refused window call leaves the menu unrouted,
+// never half routed.
 struct DeepFolder {
     size_t length;
     const char* dll;
@@ -784,6 +785,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, DeepFolderHandshake,
                          testing::Values(DeepFolder{300, nullptr, nullptr, 0, true, true, true},
                                          DeepFolder{540, nullptr, nullptr, 0, false, false, false},
                                          DeepFolder{100, "KERNEL32.dll", "GetModuleFileNameW", 3, false, false, false},
+                                         DeepFolder{100, "KERNEL32.dll", "LoadLibraryW", 1, false, false, false},
                                          DeepFolder{100, "USER32.dll", "SetWindowsHookExA", 4, true, false, false},
                                          DeepFolder{100, "USER32.dll", "GetWindowLongW", 2, true, true, false},
                                          DeepFolder{100, "USER32.dll", "SetPropW", 3, true, true, false},

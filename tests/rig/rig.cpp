@@ -813,6 +813,7 @@ DWORD Refused()
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
 }
+DWORD WINAPI Refuse1(DWORD) { return Refused(); }
 DWORD WINAPI Refuse2(DWORD, DWORD) { return Refused(); }
 DWORD WINAPI Refuse3(DWORD, DWORD, DWORD) { return Refused(); }
 DWORD WINAPI Refuse4(DWORD, DWORD, DWORD, DWORD) { return Refused(); }
@@ -822,7 +823,8 @@ DWORD WINAPI Refuse9(DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWO
 
 void* RefuseImport(HMODULE module, const char* dll, const char* function, int arguments)
 {
-    void* refusal = arguments == 2 ? reinterpret_cast<void*>(Refuse2)
+    void* refusal = arguments == 1 ? reinterpret_cast<void*>(Refuse1)
+                    : arguments == 2 ? reinterpret_cast<void*>(Refuse2)
                     : arguments == 3 ? reinterpret_cast<void*>(Refuse3)
                     : arguments == 4 ? reinterpret_cast<void*>(Refuse4)
                     : arguments == 9 ? reinterpret_cast<void*>(Refuse9) : nullptr;

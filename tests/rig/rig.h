@@ -72,7 +72,7 @@ std::vector<HWND> OpenDialogs(const std::vector<std::string>& captions = {});
 // returns the previous target (null when the module does not import it).
 void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement);
 // Makes Windows refuse that call to the module: it returns 0 (with ERROR_ACCESS_DENIED) for a
-// function of 2, 3 or 4 arguments, ERROR_ACCESS_DENIED for one of 9 (the registry's). Returns the
+// function of 1 to 4 arguments, ERROR_ACCESS_DENIED for one of 9 (the registry's). Returns the
 // previous target, as ReplaceImport does.
 void* RefuseImport(HMODULE module, const char* dll, const char* function, int arguments);
 
