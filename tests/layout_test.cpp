@@ -2,7 +2,7 @@
 // control's own font the way the control draws it, and again in that font one pixel taller (a
 // face a little wider than Wine's Tahoma): it must fit its control, and no control may overlap
 // another or leave its dialog. Each case runs at the DPI its prefix's server started with
-// (ORVL_DPIS in layout_test.env, tests/CMakeLists.txt).
+// (ORVL_DPIS in layout_test.env, tests/CMakeLists.txt; the rig makes the process DPI-aware).
 #include "tests/about_links_support.h"
 #include "tests/mapi_support.h"
 
@@ -13,114 +13,100 @@ using namespace rig;
 
 namespace {
 
-// Windows XP and Windows 7 at 125 % show Messenger the real DPI; Wine 10, like Windows 8, shows a
-// process that declares nothing 96. Declared before any window, the real DPI under both Wines.
-const bool dpiAware = [] {
-    auto declare = reinterpret_cast<BOOL(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDPIAware")));
-    return declare && declare();
-}();
-
-// What of the control's text does not fit when drawn in `font`; empty when it fits.
-std::string Shortfall(HWND control, HFONT font)
+// What of the control's text does not fit, drawn in its own font made `extra` pixels taller.
+std::string Shortfall(HWND control, int extra)
 {
-    const std::string className = ClassName(control);
-    const LONG style = GetWindowLongW(control, GWL_STYLE);
-    RECT room;
-    GetClientRect(control, &room);
-    UINT format = DT_CALCRECT | DT_WORDBREAK;                  // a static label wraps at words
+    LOGFONTW description = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(description), &description);
+    description.lfHeight += description.lfHeight < 0 ? -extra : extra;
+    HFONT font = CreateFontIndirectW(&description);
     HDC dc = GetDC(control);
     HGDIOBJ previous = SelectObject(dc, font);
     TEXTMETRICW metrics;
     GetTextMetricsW(dc, &metrics);
-    if (className == "Button" && (style & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
-        room.right -= GetSystemMetrics(SM_CXMENUCHECK) + metrics.tmAveCharWidth / 2;   // its box and gap
-    else if (className == "Button") {
-        format = DT_CALCRECT | DT_SINGLELINE;                  // a push button keeps one line
+    RECT room;
+    GetClientRect(control, &room);
+    UINT format = DT_CALCRECT | DT_WORDBREAK;                  // a static label wraps at words
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    if (ClassName(control) == "Button" && (style & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
+        room.left += GetSystemMetrics(SM_CXMENUCHECK) + metrics.tmAveCharWidth / 2;   // its box and gap
+    else if (ClassName(control) == "Button") {
+        format = DT_CALCRECT | DT_SINGLELINE;                  // a push button keeps one line, inside its edges
         InflateRect(&room, -2 * GetSystemMetrics(SM_CXEDGE), -GetSystemMetrics(SM_CYEDGE));
     } else if (style & SS_NOTIFY)
         format = DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX;    // a link label paints one line
-    const std::wstring text = Wide(WindowText(control));
-    RECT need = {0, 0, room.right - room.left, 0};
-    DrawTextW(dc, text.c_str(), -1, &need, format);
+    const int width = room.right - room.left, height = room.bottom - room.top, line = metrics.tmHeight;
+    RECT need = {0, 0, width, 0};
+    DrawTextW(dc, Wide(WindowText(control)).c_str(), -1, &need, format);
     SelectObject(dc, previous);
     ReleaseDC(control, dc);
+    DeleteObject(font);
     std::ostringstream out;
-    if (need.right > room.right - room.left)
-        out << need.right - (room.right - room.left) << " px too narrow; ";
-    const int line = metrics.tmHeight, missing = need.bottom - (room.bottom - room.top);
-    if (missing > 0)
-        out << missing << " px too low: " << need.bottom / line << " lines of " << line << " px, room for "
-            << (room.bottom - room.top) / line << "; ";
+    if (need.right > width)
+        out << need.right - width << " px too narrow; ";
+    if (need.bottom > height)
+        out << need.bottom - height << " px too low: " << need.bottom / line << " lines, room for " << height / line;
     return out.str();
 }
 
-void ExpectEveryTextFits(HWND dialog, int dpi)
+// Every text fits, in the font as it is and one pixel taller; no control overlaps another (a
+// group frame holds its controls by design) or leaves the dialog.
+void ExpectEveryTextFits(HWND dialog)
 {
-    HDC screen = GetDC(nullptr);
-    EXPECT_EQ(dpi, GetDeviceCaps(screen, LOGPIXELSY)) << "the case runs at another DPI";
-    ReleaseDC(nullptr, screen);
-    RECT area, previous[32];
+    const char* dpi = std::getenv("ORVL_DPI");   // the rig checks that the process sees it
+    RECT area, place, both;
     GetClientRect(dialog, &area);
-    int count = 0;
-    for (HWND control = GetWindow(dialog, GW_CHILD); control && count < 32; control = GetWindow(control, GW_HWNDNEXT)) {
-        const LONG style = GetWindowLongW(control, GWL_STYLE);
-        const std::string name = ClassName(control) + " " + std::to_string(GetDlgCtrlID(control)) + " \"" +
-                                 WindowText(control) + "\"";
-        RECT place, overlap;
+    std::vector<RECT> placed;
+    for (HWND control = GetWindow(dialog, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT)) {
+        const std::string className = ClassName(control), text = WindowText(control);
+        const std::string name = className + " " + std::to_string(GetDlgCtrlID(control)) + " \"" + text + "\"";
         GetWindowRect(control, &place);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-        EXPECT_TRUE(UnionRect(&overlap, &area, &place) && EqualRect(&overlap, &area)) << name << " leaves its dialog";
-        if ((style & BS_TYPEMASK) == BS_GROUPBOX && ClassName(control) == "Button")
+        EXPECT_TRUE(UnionRect(&both, &area, &place) && EqualRect(&both, &area)) << name << " leaves its dialog";
+        if (className == "Button" && (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX)
             continue;                                          // a frame holds its controls by design
-        for (int i = 0; i < count; ++i)
-            EXPECT_FALSE(IntersectRect(&overlap, &previous[i], &place)) << name << " overlaps another control";
-        previous[count++] = place;
-        if (WindowText(control).empty() || (ClassName(control) != "Static" && ClassName(control) != "Button"))
-            continue;                                          // icons, the list and the password box
-        auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
-        LOGFONTW taller = {};
-        GetObjectW(font, sizeof(taller), &taller);
-        taller.lfHeight += taller.lfHeight < 0 ? -1 : 1;
-        HFONT tallerFont = CreateFontIndirectW(&taller);
-        EXPECT_EQ("", Shortfall(control, font)) << name << " at " << dpi << " DPI";
-        EXPECT_EQ("", Shortfall(control, tallerFont)) << name << " at " << dpi << " DPI, one pixel taller";
-        DeleteObject(tallerFont);
+        for (const RECT& other : placed)
+            EXPECT_FALSE(IntersectRect(&both, &other, &place)) << name << " overlaps another control";
+        placed.push_back(place);
+        if (text.empty() || (className != "Static" && className != "Button"))
+            continue;                                          // icons, the list, the password box
+        for (int extra : {0, 1})
+            EXPECT_EQ("", Shortfall(control, extra)) << name << " at " << (dpi ? dpi : "96") << " DPI"
+                                                     << (extra ? ", one pixel taller" : "");
     }
 }
 
-struct Row { const char* name; bool about; Language language; };
+struct Row { const char* name; bool about; Language language; const char* caption; };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 class DialogLayout : public testing::TestWithParam<Row> {};
 
 TEST_P(DialogLayout, EveryTextFitsItsControl)
 {
-    ASSERT_TRUE(dpiAware) << "SetProcessDPIAware failed";
-    const char* dpi = std::getenv("ORVL_DPI");
-    const bool russian = GetParam().language == Language::Russian;
     MapiFixture::Clear();
     DeleteSettingsKey();
     HWND messenger = CreateMessenger();
     ASSERT_NE(nullptr, LoadModule(GetParam().language));
     ASSERT_TRUE(InjectAsHost());
     if (!GetParam().about)
-        return WithSettingsSheet(messenger, russian ? RussianSettingsCaption : SettingsCaption,
-                                 [&](ModalScript& script, HWND sheet, HWND page) {
-                                     ExpectEveryTextFits(page, dpi ? std::atoi(dpi) : 96);
-                                     script.PressSheetButton(sheet, PSBTN_CANCEL);
-                                 });
-    RunModal([&] { SendMessageW(messenger, WM_COMMAND, IDM_ABOUT, 0); }, [&](ModalScript& script) {
-        HWND about = script.WaitForWindow("#32770", russian ? about_support::RussianAboutCaption
-                                                            : about_support::EnglishAboutCaption);
+        return WithSettingsSheet(messenger, GetParam().caption, [](ModalScript& script, HWND sheet, HWND page) {
+            ExpectEveryTextFits(page);
+            script.PressSheetButton(sheet, PSBTN_CANCEL);
+        });
+    RunModal([&] { SendMessageW(messenger, WM_COMMAND, IDM_ABOUT, 0); }, [this](ModalScript& script) {
+        HWND about = script.WaitForWindow("#32770", GetParam().caption);
         ASSERT_NE(nullptr, about);
-        ExpectEveryTextFits(about, dpi ? std::atoi(dpi) : 96);
+        ExpectEveryTextFits(about);
         script.Click(about, IDOK);
         script.WaitForClose(about);
     });
 }
 
+using about_support::EnglishAboutCaption;
+using about_support::RussianAboutCaption;
 INSTANTIATE_TEST_SUITE_P(Dialogs, DialogLayout, testing::Values(
-    Row{"Logon page, English", false, Language::English}, Row{"Logon page, Russian", false, Language::Russian},
-    Row{"About box, English", true, Language::English}, Row{"About box, Russian", true, Language::Russian}));
+    Row{"Logon page, English", false, Language::English, SettingsCaption},
+    Row{"Logon page, Russian", false, Language::Russian, RussianSettingsCaption},
+    Row{"About box, English", true, Language::English, EnglishAboutCaption},
+    Row{"About box, Russian", true, Language::Russian, RussianAboutCaption}));
 
 } // namespace
