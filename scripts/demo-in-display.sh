@@ -28,11 +28,6 @@ else
   say "making the Wine prefix $prefix"
   bash "$root/scripts/make-prefix.sh" "$prefix" "$build"/prefix-reg/*.reg
 fi
-# Wine does not load the fonts that the package fonts-wine puts in /usr/share/wine/fonts by itself:
-# without Marlett in the prefix the caption buttons show letters ("0 1 r").
-# (Only Marlett: the dialogs are laid out for narrower text than Wine's Tahoma gives.)
-cp -n /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null \
-  || say "no /usr/share/wine/fonts/marlett.ttf (fonts-wine): caption buttons will show letters"
 . "$root/scripts/wine-env.sh" "$prefix"
 wineserver -p            # one server for the whole run saves a start per process
 trap 'wineserver -k 2>/dev/null || true' EXIT
@@ -61,14 +56,11 @@ wine "$bin/orvl_mapi_fixture.exe" demo </dev/null >/dev/null 2>&1 || { say "cann
 # Wine's background processes start now, away from this script's pipes, and stay for the run.
 wine "$bin/orvl_keepalive.exe" </dev/null >/dev/null 2>&1 &
 
-# The module's dialogs ask for "MS Shell Dlg", which Windows XP draws in its Sans Serif and Wine in
-# Tahoma: Wine 10 finds the Tahoma of fonts-wine, a wider face, and cut the dialogs' texts there.
-# Both releases then draw them in DejaVu Sans, which Wine 8 takes anyway, the one face here with
-# Cyrillic letters on every ANSI code page (Wine's MS Sans Serif widens them on 1252).
-# Wine writes its own choice again whenever the ANSI code page changes, so it is set for each tour.
+# The dialogs are drawn in "MS Shell Dlg" as Wine maps it, with Wine's Tahoma in the prefix
+# (make-prefix.sh), as Windows 2000 and later draw them in Tahoma.
 set_language() {
   local lang_reg=$build/demo-lang.reg
-  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Dorvane Ltd\\Orvella]\r\n"Lang"=dword:%08x\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n"MS Shell Dlg"="DejaVu Sans"\r\n' "$1" >"$lang_reg"
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Dorvane Ltd\\Orvella]\r\n"Lang"=dword:%08x\r\n' "$1" >"$lang_reg"
   wine regedit /S "$(winpath "$lang_reg")" >/dev/null 2>&1
 }
 

@@ -14,6 +14,14 @@ attempt() {
   mkdir -p "$(dirname "$prefix")"
   wineboot -i >"$prefix.log" 2>&1 || { echo "wineboot failed" >>"$prefix.log"; return 1; }
   wineserver -w
+  # Dialogs in "MS Shell Dlg" are drawn in Tahoma on Windows 2000 and later; fonts-wine ships
+  # Wine's Tahoma, which Wine 10 finds by itself and Wine 8 only in the prefix's Fonts folder.
+  # Marlett draws the caption buttons (without it they show the letters "0 1 r").
+  local face
+  for face in tahoma tahomabd marlett; do
+    cp /usr/share/wine/fonts/$face.ttf "$prefix/drive_c/windows/Fonts/" 2>>"$prefix.log" \
+      || { echo "no /usr/share/wine/fonts/$face.ttf (package fonts-wine)" >>"$prefix.log"; return 1; }
+  done
   # A crashing program must not wait for a click on Wine's crash dialog.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 \
     || { echo "reg add failed" >>"$prefix.log"; return 1; }

@@ -33,4 +33,7 @@ rc=0
 (cd "$build" && WINEDEBUG="${ORVL_TEST_WINEDEBUG:--all,err+heap,warn+heap}" \
    ctest --output-on-failure --timeout 180 --repeat until-pass:3 "$@") || rc=$?
 wineserver -k || true
+for copy in "$build"/wineprefix-*dpi; do   # DPI copies that an interrupted run left (dpi-prefix.sh)
+  WINEPREFIX=$copy wineserver -k 2>/dev/null || true
+done
 exit $rc

@@ -29,6 +29,24 @@ int main(int argc, char** argv)
         fflush(stdout);
         TerminateProcess(GetCurrentProcess(), 1);
     }
+    // A case registered for one DPI (ORVL_DPIS) must run at it, seen as Windows XP shows it to
+    // Messenger: Wine 10, like Windows 8, shows a process that declares nothing 96 DPI, so the
+    // process declares itself DPI-aware before any window.
+    char wantedDpi[16] = "";
+    DWORD dpiLength = GetEnvironmentVariableA("ORVL_DPI", wantedDpi, sizeof(wantedDpi));
+    if (dpiLength > 0 && dpiLength < sizeof(wantedDpi)) {
+        auto declare = reinterpret_cast<BOOL(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDPIAware")));
+        HDC screen = (declare && declare()) ? GetDC(nullptr) : nullptr;
+        int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+        if (screen)
+            ReleaseDC(nullptr, screen);
+        if (dpi != std::atoi(wantedDpi)) {
+            std::fprintf(stdout, "the process sees %d DPI, the case wants %s\n", dpi, wantedDpi);
+            fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), 1);
+        }
+    }
     int result = RUN_ALL_TESTS();
     // Wine checks a block's tail only when the heap is validated: do it for every heap of the
     // process, so that an overrun anywhere in the run is reported ("err:heap:" on stderr).
