@@ -742,7 +742,7 @@ struct DeepFolder {
 
 void PrintTo(const DeepFolder& row, std::ostream* out)
 {
-    *out << row.length << " characters" << (row.refused ? ", refused: " : "") << (row.refused ? row.refused : "");
+    *out << row.length << " " << (row.refused ? row.refused : "");
 }
 
 class DeepFolderHandshake : public testing::TestWithParam<DeepFolder> {};
