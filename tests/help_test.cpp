@@ -290,13 +290,7 @@ HWND StartMessengerWithCopy(const std::string& copy, const char* refused, int ar
         return nullptr;
     UseHelpControlFrom(*module, "help-recorder");
     HWND messenger = rig::CreateMessenger();
-    auto hook = reinterpret_cast<rig::HookProc>(reinterpret_cast<void*>(GetProcAddress(*module, MAKEINTRESOURCEA(1))));
-    EXPECT_NE(nullptr, hook);
-    HANDLE injected = CreateEventA(nullptr, TRUE, FALSE, "Orvella Dll Injected");
-    if (hook)
-        hook(0, 0, 0);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(injected, 0)) << "the copy did not answer the handshake";
-    CloseHandle(injected);
+    EXPECT_TRUE(sandbox::HandshakeInProcess(*module)) << "the copy did not answer the handshake";
     EXPECT_EQ(1, rig::CountProductPopups(GetMenu(messenger)));
     if (refused) {
         EXPECT_NE(nullptr, rig::RefuseImport(*module, "KERNEL32.dll", refused, arguments)) << refused;
