@@ -113,20 +113,6 @@ bool MakeHelpFilePath()
     return ShortFolderOf(name, folder) && SetHelpFilePath(folder);
 }
 
-// The control from the system folder, by its full path: loaded by its bare name, it would be
-// searched for in the current folder too, which follows Messenger's file dialogs.
-HMODULE LoadHelpControl()
-{
-    char path[HelpPathCapacity + HelpNameCapacity];
-    UINT length = GetSystemDirectoryA(path, HelpPathCapacity);
-    if (length == 0 || length >= static_cast<UINT>(HelpPathCapacity))
-        return nullptr;
-    if (path[length - 1] != '\\')
-        path[length++] = '\\';
-    lstrcpynA(path + length, HelpControlName, HelpNameCapacity);
-    return LoadLibraryA(path);
-}
-
 } // namespace
 
 int InitHelp()
@@ -138,7 +124,7 @@ int InitHelp()
     LoadStringA(ModuleInstance, LocalizedId(IDS_HELP_TOPIC_FOLDER), HelpTopicFolder, HelpNameCapacity);
 
     if (!HelpControl) {
-        HelpControl = LoadHelpControl();
+        HelpControl = LoadSystemLibrary(HelpControlName);
         if (!HelpControl)
             return 0;  // tried again on the next request
     }

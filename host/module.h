@@ -33,6 +33,9 @@ LRESULT CALLBACK CommandRouterProc(HWND window, UINT message, WPARAM wParam, LPA
 // window itself, or the dialog it waits on (a report box, MAPI's own dialog). Does nothing once
 // the window has closed.
 void BringOpenWindowForward(HWND window);
+// A library of the system folder, loaded by its full path (name: at most 31 characters); null
+// when the folder cannot be read or the library not loaded.
+HMODULE LoadSystemLibrary(const char* name);
 LRESULT CALLBACK MenuTriggerHookProc(int code, WPARAM wParam, LPARAM lParam);
 
 // The module's only export (decorated C++ name, ordinal 1).
