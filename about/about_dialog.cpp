@@ -1,5 +1,6 @@
 // The modal About dialog: version text and two static labels that look and act like links.
 #include "about/about_dialog.h"
+#include "about/link_accessible.h"
 #include "about/links.h"
 #include "host/module.h"
 #include "res/resource.h"
@@ -209,6 +210,15 @@ LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM l
         break;
     case WM_GETDLGCODE:
         return LinkLabelDialogCode(label, CallWindowProcW(previous, label, message, wParam, lParam), lParam);
+    case WM_GETOBJECT:
+        // A screen reader asks what the label is. Other objects (its window, caret, scroll
+        // bars) stay the standard ones.
+        if (static_cast<DWORD>(lParam) == static_cast<DWORD>(OBJID_CLIENT)) {
+            LRESULT answer = AnswerLinkLabelObject(label, wParam);
+            if (answer)
+                return answer;
+        }
+        break;
     case WM_KEYDOWN:
         // Enter or Space opens what a double-click opens; a held key opens it once.
         if ((wParam == VK_RETURN || wParam == VK_SPACE) && !(lParam & KeyWasDown))
@@ -218,6 +228,15 @@ LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM l
         break;
     }
     return CallWindowProcW(previous, label, message, wParam, lParam);
+}
+
+bool OpenLinkLabelLater(HWND label)
+{
+    // A reader may ask long after the box has closed, when the handle may name another window.
+    if (!IsLinkLabel(OpenAboutBox, label))
+        return false;
+    return PostMessageW(OpenAboutBox, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_DBLCLK),
+                        reinterpret_cast<LPARAM>(label)) != FALSE;
 }
 
 // A wide subclass: text messages to the label pass through without an ANSI round trip.

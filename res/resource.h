@@ -20,6 +20,7 @@
 #define IDS_SUPPORT_ADDRESS        128
 #define IDS_HELP_FILE_NAME         129
 #define IDS_HELP_TOPIC_FOLDER      130
+#define IDS_LINK_DEFAULT_ACTION    131
 
 // Menus and dialogs (base IDs)
 #define IDR_PRODUCT_MENU           101
