@@ -4,10 +4,12 @@
 #include "tests/about_links_support.h"
 #include "tests/rig/rig.h"
 #include "sandbox/browser/browser_log.h"
+#include "sandbox/host/inject.h"
 #include "sandbox/messenger/messenger_window.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
+#include <imm.h>
 #include <algorithm>
 
 using namespace rig;
@@ -524,8 +526,9 @@ TEST(AboutDialog, SecondOpeningReusesLinkFontAndLoadsCursorAgain)
 
 namespace {
 
-// How the user opens a label: a double-click, or Tab to it and then Enter or Space.
-enum class Opening { DoubleClick, Enter, Space };
+// How the user opens a label: a double-click, Tab to it and then Enter or Space, or a screen
+// reader's default action.
+enum class Opening { DoubleClick, Enter, Space, Reader };
 
 // One label opened one way and the address it must open: the text of `addressString` (none when
 // 0) followed by `address`.
@@ -556,9 +559,13 @@ class AboutDialogLabel : public BrowserCase<LabelOpening> {};
 TEST_P(AboutDialogLabel, OpensItsAddressAndLeavesDialogOpen)
 {
     const LabelOpening& opening = GetParam();
+    CoInitialize(nullptr);  // as on Messenger's thread
     HWND messenger = InjectedMessenger(opening.language);
     HWND aboutDialog = nullptr, label = nullptr, focusBefore = nullptr, focusAfter = nullptr;
     bool stayedOpen = false;
+    IAccessible* kept = nullptr;
+    Heard plain, focused, version;
+    std::string text;
 
     const char* caption = opening.language == Language::Russian ? RussianAboutCaption : EnglishAboutCaption;
     WithAboutDialog(messenger, caption, [&](ModalScript& script, HWND dialog) {
@@ -566,6 +573,15 @@ TEST_P(AboutDialogLabel, OpensItsAddressAndLeavesDialogOpen)
         label = GetDlgItem(dialog, opening.label);
         if (opening.how == Opening::DoubleClick) {
             PostMessageA(label, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
+        } else if (opening.how == Opening::Reader) {
+            text = WindowText(label);
+            version = HearWindow(GetDlgItem(dialog, IDC_VERSION_TEXT));
+            kept = ClientObject(label);
+            plain = Hear(kept);
+            SetFocus(label);
+            focused = Hear(kept);
+            EXPECT_EQ(E_INVALIDARG, kept ? kept->accDoDefaultAction(ChildId(1)) : S_OK);
+            EXPECT_EQ(S_OK, kept ? kept->accDoDefaultAction(ChildId(CHILDID_SELF)) : E_FAIL);
         } else {
             for (int tab = 0; tab < TabsTo(opening.label); ++tab)
                 PressKey(VK_TAB);
@@ -588,10 +604,28 @@ TEST_P(AboutDialogLabel, OpensItsAddressAndLeavesDialogOpen)
     EXPECT_TRUE(stayedOpen);
     ASSERT_EQ(1u, ShellRequests().size());
     EXPECT_EQ(aboutDialog, ShellRequests()[0].owner) << "the dialog owns the shell request";
-    if (opening.how != Opening::DoubleClick) {
+    if (opening.how == Opening::Enter || opening.how == Opening::Space) {
         EXPECT_EQ(label, focusBefore) << "Tab did not reach the label";
         EXPECT_EQ(focusBefore, focusAfter) << "the key moved the focus";
     }
+    if (opening.how != Opening::Reader)
+        return;
+    const LONG Link = STATE_SYSTEM_LINKED | STATE_SYSTEM_FOCUSABLE;
+    EXPECT_EQ(ROLE_SYSTEM_LINK, plain.role);
+    EXPECT_EQ(Link, plain.state & (Link | STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSED));
+    EXPECT_EQ(Link | STATE_SYSTEM_FOCUSED, focused.state & (Link | STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSED));
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text, plain.name);
+    EXPECT_EQ(opening.language == Language::Russian ? "Перейти" : "Jump", plain.action);
+    EXPECT_NE(ROLE_SYSTEM_LINK, version.role) << "the version text reads as a link";
+    EXPECT_NE(-1, version.role);
+    // A reader that kept the object after the box closed: answered, nothing opened.
+    ASSERT_NE(nullptr, kept);
+    EXPECT_NE(S_OK, kept->accDoDefaultAction(ChildId(CHILDID_SELF)));
+    Hear(kept);
+    Linger(300);
+    EXPECT_EQ(1u, ShellRequests().size());
+    kept->Release();
 }
 
 INSTANTIATE_TEST_SUITE_P(Labels, AboutDialogLabel, testing::Values(
@@ -618,7 +652,89 @@ INSTANTIATE_TEST_SUITE_P(Labels, AboutDialogLabel, testing::Values(
     LabelOpening{"Russian homepage, Enter", Language::Russian, IDC_HOMEPAGE_LINK, Opening::Enter,
                  IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"},
     LabelOpening{"Russian homepage, Space", Language::Russian, IDC_HOMEPAGE_LINK, Opening::Space,
+                 IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"},
+    LabelOpening{"English support, screen reader", Language::English, IDC_SUPPORT_LINK, Opening::Reader,
+                 IDS_SUPPORT_ADDRESS, "?forv_10"},
+    LabelOpening{"Russian support, screen reader", Language::Russian, IDC_SUPPORT_LINK, Opening::Reader, 0,
+                 "mailto:support@dorvane.example"},
+    LabelOpening{"English homepage, screen reader", Language::English, IDC_HOMEPAGE_LINK, Opening::Reader, 0,
+                 "https://www.dorvane.example/orvella?forv_10"},
+    LabelOpening{"Russian homepage, screen reader", Language::Russian, IDC_HOMEPAGE_LINK, Opening::Reader,
                  IDS_HOMEPAGE_ADDRESS + RUSSIAN_ID_OFFSET, "?forv_10"}));
+
+namespace {
+
+// Where the module cannot answer for a label (no COM on Messenger's thread, Windows refusing it
+// the library, its entry points or memory), the reader gets the label's standard object.
+struct NoLinkObject { const char* name; bool com; const char* function; int arguments; };
+void PrintTo(const NoLinkObject& row, std::ostream* out) { *out << row.name; }
+class AboutDialogWithoutLinkObject : public testing::TestWithParam<NoLinkObject> {};
+
+} // namespace
+
+TEST_P(AboutDialogWithoutLinkObject, ReaderGetsTheStandardObjectAndNothingOpens)
+{
+    const NoLinkObject& row = GetParam();
+    // Without COM on the thread: Wine's input method, once a window shows, would give the process
+    // an implicit multithreaded apartment, which serves a thread without COM of its own.
+    if (row.com)
+        CoInitialize(nullptr);
+    else
+        ImmDisableIME(static_cast<DWORD>(-1));
+    HWND messenger = InjectedMessenger(Language::English);
+    if (row.function) {
+        ASSERT_NE(nullptr, RefuseImport(Module(), "KERNEL32.dll", row.function, row.arguments));
+    }
+    Heard heard;
+    std::string text;
+    WithAboutDialog(messenger, EnglishAboutCaption, [&](ModalScript& script, HWND dialog) {
+        text = WindowText(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+        IAccessible* object = ClientObject(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+        heard = Hear(object);
+        if (object) {
+            object->accDoDefaultAction(ChildId(CHILDID_SELF));
+            object->Release();
+        }
+        Linger(300);
+        CloseWithOk(script, dialog);
+    });
+    EXPECT_NE(-1, heard.role) << "no object at all";
+    EXPECT_NE(ROLE_SYSTEM_LINK, heard.role);
+    EXPECT_EQ(text, heard.name);
+    EXPECT_TRUE(ShellRequests().empty());
+    EXPECT_TRUE(MessengerResponds(messenger));
+}
+
+INSTANTIATE_TEST_SUITE_P(Refusals, AboutDialogWithoutLinkObject, testing::Values(
+    NoLinkObject{"no COM on the thread", false, nullptr, 0}, NoLinkObject{"no library", true, "LoadLibraryA", 1},
+    NoLinkObject{"no entry points", true, "GetProcAddress", 2}, NoLinkObject{"no memory", true, "HeapAlloc", 3}));
+
+// A screen reader in another process asks Messenger (the stand-in program, with the module
+// injected as the host does it) about the support label, and opens it.
+TEST(AboutDialog, ReaderInAnotherProcessHearsALinkAndOpensIt)
+{
+    std::string log = sandbox_browser::UseFreshLog();
+    DeleteSettingsKey();
+    CoInitialize(nullptr);
+    MessengerProgram program;
+    ASSERT_TRUE(program.Start(""));
+    ASSERT_EQ(sandbox::InjectOutcome::Injected, sandbox::InjectIntoMessenger(20000).outcome);
+    PostMessageA(program.window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(nullptr, Wide(EnglishAboutCaption).c_str())) != nullptr; }));
+    std::string text = WindowText(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+    IAccessible* object = ClientObject(GetDlgItem(dialog, IDC_SUPPORT_LINK));
+    Heard heard = Hear(object);
+    EXPECT_EQ(S_OK, object ? object->accDoDefaultAction(ChildId(CHILDID_SELF)) : E_FAIL);
+    EXPECT_TRUE(WaitForBrowserLines(log, 1, BrowserTimeoutMs));
+    if (object)
+        object->Release();
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(ROLE_SYSTEM_LINK, heard.role);
+    EXPECT_EQ(text, heard.name);
+    EXPECT_EQ("Jump", heard.action);
+    EXPECT_EQ((std::vector<std::string>{"https://support.dorvane.example/orvella?forv_10"}), ReadLog(log));
+}
 
 namespace {
 

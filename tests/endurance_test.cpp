@@ -126,8 +126,14 @@ TEST_F(Endurance, SettingsSheetOpenedAndClosed200Times)
 
 TEST_F(Endurance, AboutDialogOpenedAndClosed200Times)
 {
+    CoInitialize(nullptr);
     Start();
-    auto ok = [](ModalScript& script, HWND dialog) { script.Click(dialog, IDOK); };
+    // A screen reader asks for both labels' objects at every opening.
+    auto ok = [](ModalScript& script, HWND dialog) {
+        for (int label : {IDC_SUPPORT_LINK, IDC_HOMEPAGE_LINK})
+            EXPECT_EQ(ROLE_SYSTEM_LINK, HearWindow(GetDlgItem(dialog, label)).role);
+        script.Click(dialog, IDOK);
+    };
     OpenAndClose(IDM_ABOUT, about_support::EnglishAboutCaption, 2, ok);
     ProcessResources before = CountProcessResources();
     OpenAndClose(IDM_ABOUT, about_support::EnglishAboutCaption, Rounds(200), ok);

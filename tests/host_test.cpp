@@ -164,51 +164,6 @@ TEST(Handshake, CompleteRunSignalsPinsAndInstallsTheMenu)
     EXPECT_NE(nullptr, GetModuleHandleA("OrvlHook.dll"));
 }
 
-namespace {
-
-// Another program on the desktop with a top-level window of Messenger's class and a menu bar:
-// the Messenger stand-in, which closes itself as soon as its bar holds an "Orvella" popup.
-struct OtherProgram {
-    PROCESS_INFORMATION process = {};
-    HWND window = nullptr;
-
-    bool Start()
-    {
-        char path[MAX_PATH];
-        if (!sandbox::FileBesideProgram("orvl_messenger.exe", path))
-            return false;
-        char command[] = "orvl_messenger.exe --until-menu 120";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        if (!CreateProcessA(path, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-            return false;
-        return WaitUntil([&] { return (window = Find()) != nullptr; }, 30000);
-    }
-    HWND Find() const
-    {
-        HWND candidate = nullptr;
-        while ((candidate = FindWindowExA(nullptr, candidate, "MSBLClass", nullptr)) != nullptr) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(candidate, &owner);
-            if (owner == process.dwProcessId)
-                return candidate;
-        }
-        return nullptr;
-    }
-    bool Running() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
-    ~OtherProgram()
-    {
-        if (!process.hProcess)
-            return;
-        TerminateProcess(process.hProcess, 0);
-        WaitForSingleObject(process.hProcess, 10000);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-};
-
-} // namespace
-
 // Another program's "MSBLClass" window stands above Messenger's when the host injects: the popup
 // and the router go to the window of Messenger's own thread, at arrival and at every trigger, and
 // the other program's menu bar gets nothing.
@@ -216,8 +171,10 @@ TEST(Handshake, AnotherProgramsWindowOfMessengersClassIsPassedOver)
 {
     DeleteSettingsKey();
     HWND messenger = CreateMessenger();
-    OtherProgram other;
-    ASSERT_TRUE(other.Start()) << "the other program showed no window";
+    // Another program on the desktop with a window of Messenger's class and a menu bar: the
+    // Messenger stand-in, which closes itself as soon as its bar holds an "Orvella" popup.
+    MessengerProgram other;
+    ASSERT_TRUE(other.Start("--until-menu 120")) << "the other program showed no window";
     if (FindWindowA("MSBLClass", nullptr) != other.window)
         SetWindowPos(other.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ASSERT_EQ(other.window, FindWindowA("MSBLClass", nullptr)) << "the other program's window is not above";

@@ -155,6 +155,42 @@ protected:
 
 // ---- What the page shows ---------------------------------------------------------------------
 
+namespace {
+
+// What a screen reader calls an edit or combo box on Windows: the nearest earlier static among
+// its siblings, looking no further back than a control that starts a group and takes the focus.
+// (Wine's own name for a combo box is its selection.)
+std::string NameByWindowsRule(HWND control)
+{
+    for (HWND sibling = GetWindow(control, GW_HWNDPREV); sibling; sibling = GetWindow(sibling, GW_HWNDPREV)) {
+        if (lstrcmpiA(ClassName(sibling).c_str(), "Static") == 0)
+            return WindowText(sibling);
+        if ((GetWindowLongW(sibling, GWL_STYLE) & (WS_GROUP | WS_TABSTOP)) == (WS_GROUP | WS_TABSTOP))
+            break;
+    }
+    return "";
+}
+
+class LogonPageNames : public SettingsSheet, public testing::WithParamInterface<Language> {};
+
+} // namespace
+
+TEST_P(LogonPageNames, ProfileListAndPasswordAreNamedAfterTheirLabels)
+{
+    bool russian = GetParam() == Language::Russian;
+    ASSERT_NO_FATAL_FAILURE(Start(GetParam()));
+    std::string profile, password;
+    WithSheet([&](ModalScript& script, HWND sheet, HWND page) {
+        profile = NameByWindowsRule(GetDlgItem(page, IDC_PROFILE_LIST));
+        password = NameByWindowsRule(GetDlgItem(page, IDC_PASSWORD));
+        script.PressSheetButton(sheet, PSBTN_CANCEL);
+    }, russian ? RussianSettingsCaption : SettingsCaption);
+    EXPECT_EQ(russian ? "Профиль" : "Profile", profile);
+    EXPECT_EQ(russian ? "Пароль (можно пустой)" : "Password (may be blank)", password);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, LogonPageNames, testing::Values(Language::English, Language::Russian));
+
 TEST_F(SettingsSheet, EmptyStoreSelectsTheDefaultProfileAndOkWritesIt)
 {
     AddProfilesABC();

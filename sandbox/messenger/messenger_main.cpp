@@ -10,6 +10,8 @@
 #include "sandbox/messenger/messenger_window.h"
 #include "sandbox/messenger/tour.h"
 
+#include <objbase.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -58,6 +60,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (touring && menuSeconds)
         return 2;
 
+    // Messenger is a COM program: its user-interface thread is a single-threaded apartment, through
+    // which screen readers in other processes reach the objects of its windows.
+    if (FAILED(CoInitialize(nullptr)))
+        return 1;
     HWND window = sandbox::CreateMessengerWindow();
     if (!window)
         return 1;

@@ -831,4 +831,109 @@ void* RefuseImport(HMODULE module, const char* dll, const char* function, int ar
     return refusal ? ReplaceImport(module, dll, function, refusal) : nullptr;
 }
 
+// ---- Screen readers --------------------------------------------------------------------------
+
+IAccessible* ClientObject(HWND window)
+{
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                          reinterpret_cast<void**>(&object))))
+        return nullptr;
+    return object;
+}
+
+VARIANT ChildId(LONG id)
+{
+    VARIANT child;
+    VariantInit(&child);
+    child.vt = VT_I4;
+    child.lVal = id;
+    return child;
+}
+
+namespace {
+
+std::string TakeText(BSTR text)
+{
+    std::string utf8 = text ? Utf8(std::wstring(text, SysStringLen(text))) : std::string();
+    SysFreeString(text);
+    return utf8;
+}
+
+} // namespace
+
+Heard Hear(IAccessible* object)
+{
+    Heard heard;
+    if (!object)
+        return heard;
+    VARIANT self = ChildId(CHILDID_SELF);
+    VARIANT value;
+    VariantInit(&value);
+    if (object->get_accRole(self, &value) == S_OK && value.vt == VT_I4)
+        heard.role = value.lVal;
+    VariantClear(&value);
+    if (object->get_accState(self, &value) == S_OK && value.vt == VT_I4)
+        heard.state = value.lVal;
+    VariantClear(&value);
+    BSTR text = nullptr;
+    object->get_accName(self, &text);
+    heard.name = TakeText(text);
+    text = nullptr;
+    object->get_accDefaultAction(self, &text);
+    heard.action = TakeText(text);
+    return heard;
+}
+
+Heard HearWindow(HWND window)
+{
+    IAccessible* object = ClientObject(window);
+    Heard heard = Hear(object);
+    if (object)
+        object->Release();
+    return heard;
+}
+
+// ---- Other programs ----------------------------------------------------------------------------
+
+bool MessengerProgram::Start(const char* arguments)
+{
+    char path[MAX_PATH];
+    if (!sandbox::FileBesideProgram("orvl_messenger.exe", path))
+        return false;
+    std::string command = std::string("orvl_messenger.exe ") + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    return WaitUntil([&] { return (window = Find()) != nullptr; }, 30000);
+}
+
+HWND MessengerProgram::Find() const
+{
+    HWND candidate = nullptr;
+    while ((candidate = FindWindowExA(nullptr, candidate, "MSBLClass", nullptr)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(candidate, &owner);
+        if (owner == process.dwProcessId)
+            return candidate;
+    }
+    return nullptr;
+}
+
+bool MessengerProgram::Running() const
+{
+    return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+MessengerProgram::~MessengerProgram()
+{
+    if (!process.hProcess)
+        return;
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 } // namespace rig

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 #include "sandbox/common/win32_helpers.h"
 #include "sandbox/messenger/messenger_window.h"
 #include <functional>
@@ -176,6 +177,29 @@ ProcessResources CountProcessResources();
 std::string Describe(const ProcessResources& resources);
 // How much each count grew from `before` to `after` (negative: shrank).
 ProcessResources Growth(const ProcessResources& before, const ProcessResources& after);
+
+// ---- Screen readers --------------------------------------------------------------------------
+// The window's client object as a screen reader gets it (AccessibleObjectFromWindow), or null;
+// the caller releases it. Objects of another process need COM on the calling thread.
+IAccessible* ClientObject(HWND window);
+VARIANT ChildId(LONG id);
+// What a reader hears of an object itself (CHILDID_SELF): role -1 when it gives none.
+struct Heard { LONG role = -1; LONG state = 0; std::string name; std::string action; };
+Heard Hear(IAccessible* object);
+Heard HearWindow(HWND window);   // of its client object, released again
+
+// ---- Other programs ----------------------------------------------------------------------------
+// The Messenger stand-in (orvl_messenger.exe) as a program of its own beside the test, ended
+// with this object.
+struct MessengerProgram {
+    PROCESS_INFORMATION process = {};
+    HWND window = nullptr;
+    // Starts it with `arguments` and waits (bounded) for its "MSBLClass" window.
+    bool Start(const char* arguments);
+    HWND Find() const;
+    bool Running() const;
+    ~MessengerProgram();
+};
 
 // Messenger's window exists, answers WM_NULL within timeoutMs, and its own procedure still
 // answers its private query (through the module's router when that is installed).
