@@ -2,10 +2,12 @@
 // carriage returns, and crash dialogs off so that a crash fails fast instead of waiting.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 
 // GoogleTest passes every failure to OutputDebugStringA, which crashes the process under the
 // emulated 32-bit Wine used here: route the import to a function that does nothing.
@@ -46,6 +48,21 @@ int main(int argc, char** argv)
             fflush(stdout);
             TerminateProcess(GetCurrentProcess(), 1);
         }
+    }
+    // A case registered for the common controls 6.0 (ORVL_COMMON_CONTROLS) runs in the copy of its
+    // program that has their manifest, and gets the side-by-side comctl32 under winsxs; every other
+    // case gets the system's. Wine's 6.0 copy says 5.81 of itself, so the path tells them apart.
+    InitCommonControls();
+    wchar_t controls[MAX_PATH] = L"";
+    GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), controls, MAX_PATH);
+    const bool sideBySide = std::wcsstr(CharLowerW(controls), L"\\winsxs\\") != nullptr;
+    char wantedControls[4] = "";
+    GetEnvironmentVariableA("ORVL_COMMON_CONTROLS_VERSION", wantedControls, sizeof(wantedControls));
+    if (sideBySide != (std::atoi(wantedControls) == 6)) {
+        std::fprintf(stdout, "comctl32 is %ls, the case wants the common controls %s\n", controls,
+                     sideBySide ? "5" : "6.0");
+        fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
     }
     int result = RUN_ALL_TESTS();
     // Wine checks a block's tail only when the heap is validated: do it for every heap of the
