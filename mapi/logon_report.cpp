@@ -1,10 +1,10 @@
-// "Test logon": logs on with the page's selected profile and typed password, looks for the
-// default message store and the user's identity, logs off, and reports in one message box.
+// "Test logon": logs on with a profile and a password, looks for the default message store and
+// the user's identity, logs off, and reports in one message box.
+#include "mapi/logon_report.h"
 #include "host/module.h"
+#include "host/wait_cursor.h"
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
-#include "settings/logon_page.h"
-#include "settings/wait_cursor.h"
 
 #include <cstdint>
 
@@ -137,7 +137,7 @@ void ReadIdentity(LPMAPISESSION session, AccountReport& report)
 
 } // namespace
 
-void LogonPage::TestLogon()
+void ReportTestLogon(HWND owner, const char* profileName, const char* password)
 {
     AccountReport report;
     UINT icon = MB_ICONERROR;
@@ -149,12 +149,6 @@ void LogonPage::TestLogon()
     lstrcpynW(report.email, report.account, AccountTextCapacity);
     lstrcpynW(report.smtpEmail, report.account, AccountTextCapacity);
 
-    char typedPassword[SettingTextCapacity] = "";
-    GetDlgItemTextA(window, IDC_PASSWORD, typedPassword, sizeof(typedPassword));
-    char profileName[SettingTextCapacity];
-    bool selected = false;
-    SelectedProfile(profileName, selected);  // empty when nothing is selected
-
     wchar_t message[MessageCapacity] = L"";
     LPMAPISESSION session = nullptr;
     HRESULT logon = S_OK;
@@ -163,8 +157,9 @@ void LogonPage::TestLogon()
         // Against an Exchange server that does not answer the logon alone takes tens of seconds.
         // The report below shows with the cursor as it was.
         WaitCursor wait;
-        logon = MAPILogonEx(reinterpret_cast<ULONG_PTR>(window), profileName, typedPassword,
-                            MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_LOGON_UI, &session);
+        // MAPI only reads the two texts, though its declaration does not say so.
+        logon = MAPILogonEx(reinterpret_cast<ULONG_PTR>(owner), const_cast<LPSTR>(profileName),
+                            const_cast<LPSTR>(password), MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_LOGON_UI, &session);
         loggedOn = SUCCEEDED(logon) && session;
         if (loggedOn) {
             FindDefaultStore(session, report);
@@ -200,5 +195,5 @@ void LogonPage::TestLogon()
 
     wchar_t caption[FormatCapacity] = L"";
     LoadStringW(ModuleInstance, LocalizedId(IDS_TEST_LOGON_CAPTION), caption, FormatCapacity);
-    MessageBoxW(window, message, caption, MB_OK | icon);
+    MessageBoxW(owner, message, caption, MB_OK | icon);
 }

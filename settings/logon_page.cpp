@@ -1,8 +1,9 @@
 #include "settings/logon_page.h"
 #include "about/help.h"
+#include "mapi/logon_report.h"
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
-#include "settings/wait_cursor.h"
+#include "host/wait_cursor.h"
 
 #include <cstdint>
 #include <cstring>
@@ -71,6 +72,17 @@ void LogonPage::SelectedProfile(char (&text)[SettingTextCapacity], bool& selecte
     SendMessageA(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
     text[SettingTextCapacity - 1] = '\0';
     selected = true;
+}
+
+void LogonPage::TestLogon()
+{
+    // What the controls hold now, saved or not.
+    char typedPassword[SettingTextCapacity] = "";
+    GetDlgItemTextA(window, IDC_PASSWORD, typedPassword, sizeof(typedPassword));
+    char profileName[SettingTextCapacity];
+    bool selected = false;
+    SelectedProfile(profileName, selected);  // empty when nothing is selected
+    ReportTestLogon(window, profileName, typedPassword);
 }
 
 int LogonPage::FillProfileList()

@@ -5,7 +5,7 @@
 #include "mapi/mapi_subset.h"
 #include "res/resource.h"
 #include "settings/logon_page.h"
-#include "settings/wait_cursor.h"
+#include "host/wait_cursor.h"
 
 #include <commctrl.h>
 #include <cstddef>

@@ -721,7 +721,11 @@ TEST(AboutDialog, ReaderInAnotherProcessHearsALinkAndOpensIt)
     ASSERT_EQ(sandbox::InjectOutcome::Injected, sandbox::InjectIntoMessenger(20000).outcome);
     PostMessageA(program.window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
     HWND dialog = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(nullptr, Wide(EnglishAboutCaption).c_str())) != nullptr; }));
+    // Shown once its labels are made and subclassed.
+    ASSERT_TRUE(WaitUntil([&] {
+        dialog = FindWindowW(nullptr, Wide(EnglishAboutCaption).c_str());
+        return dialog && IsWindowVisible(dialog);
+    }));
     std::string text = WindowText(GetDlgItem(dialog, IDC_SUPPORT_LINK));
     IAccessible* object = ClientObject(GetDlgItem(dialog, IDC_SUPPORT_LINK));
     Heard heard = Hear(object);

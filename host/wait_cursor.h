@@ -1,8 +1,8 @@
 // The system's wait cursor on the calling thread while the module waits on MAPI, which can take
 // tens of seconds against an Exchange server that does not answer. The cursor shown before comes
 // back when the scope ends, whichever way it is left.
-#ifndef ORVLHOOK_SETTINGS_WAIT_CURSOR_H
-#define ORVLHOOK_SETTINGS_WAIT_CURSOR_H
+#ifndef ORVLHOOK_HOST_WAIT_CURSOR_H
+#define ORVLHOOK_HOST_WAIT_CURSOR_H
 
 #include <windows.h>
 
