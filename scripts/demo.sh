@@ -70,5 +70,9 @@ echo "demo: no display to show Messenger on (or --headless): screenshot tour und
 rc=0
 timeout 900 xvfb-run -a -s "-screen 0 1024x768x24" bash "$root/scripts/demo-in-display.sh" "$build" "$out" || rc=$?
 echo "demo: screenshots in $out"
-ls "$out"/en/*.png "$out"/ru/*.png "$out"/ru-cp1252/*.png 2>/dev/null | sed 's/^/demo:   /' || true
+# The help viewer's topic pane stays empty under Wine here: Debian has no HTML engine for Wine, so
+# the viewer opens the file but cannot show its pages. That is the viewer, not the module.
+ls "$out"/en/*.png "$out"/ru/*.png "$out"/ru-cp1252/*.png 2>/dev/null \
+  | sed -e 's/^/demo:   /' \
+        -e '/help[^/]*\.png$/s/$/  (topic pane empty: Wine on Debian has no HTML engine to show help pages)/' || true
 exit $rc

@@ -163,6 +163,16 @@ Where they go: put both files side by side in the folder from which the
 add-in host loads OrvlHook.dll. The module looks for Orvella.chm in its own
 folder only; without it, Help cannot open.
 
+Before you unpack: Windows marks a file downloaded from the Internet and
+passes the mark on to the files unpacked from it, and the help viewer shows
+no page of a marked help file ("Navigation to the webpage was canceled").
+Open the Properties of the downloaded zip, choose "Unblock", press OK, and
+then unpack it.
+
+Keep OrvlHook.dll and Orvella.chm together on a local disk, not on a network
+share or a mapped network drive: the help viewer shows no page of a help file
+from there either.
+
 SHA256SUMS lists the SHA-256 checksum of each file; check them with
 "sha256sum -c SHA256SUMS".
 

@@ -152,6 +152,10 @@ EOF
 if grep -a -l -F -e "$scratch" -e "$source_dir" -e "$build" "$scratch/unpacked-a"/*; then fail "a build path is inside the package"; fi
 grep -q "Built from commit $commit\." "$scratch/unpacked-a/README.txt" || fail "README.txt does not name the commit"
 grep -q "NOT signed" "$scratch/unpacked-a/README.txt" || fail "README.txt of an unsigned package does not say so"
+# Windows' help viewer shows nothing from a downloaded (marked) or network copy: the reader is told.
+grep -q 'choose "Unblock"' "$scratch/unpacked-a/README.txt" || fail "README.txt does not say to unblock the download"
+tr -d '\r' <"$scratch/unpacked-a/README.txt" | tr '\n' ' ' | grep -q "together on a local disk, not on a network share" \
+  || fail "README.txt does not say to keep both files on a local disk"
 # The binary audit, run here again on what was unpacked (package.sh ran it before zipping).
 grep -q "passes the binary audit" "$scratch/a.log.err" || fail "package.sh did not audit the DLL"
 audit() { python3 "$source_dir/scripts/audit-dll.py" --forbid "$scratch" --forbid "$source_dir" --forbid "$build" "$@"; }
