@@ -172,21 +172,24 @@ def export_ordinal_base(base):
 
 
 def planted(text, encoding="utf-8"):
-    """A string written into the zero padding that ends .rdata's file data."""
+    """A string written into the zero padding that ends a section's file data: the section with
+    the most of it, since how much each has changes with the code."""
     def patch(data):
-        section = headers(data)[2][".rdata"]
+        section = max(headers(data)[2].values(), key=lambda s: s["raw_size"] - s["vsize"] if s["raw_size"] else 0)
         blob = text.encode(encoding)
         at = section["raw_pointer"] + section["vsize"] + 16
-        assert at + len(blob) <= section["raw_pointer"] + section["raw_size"], "no room in .rdata"
+        assert at + len(blob) <= section["raw_pointer"] + section["raw_size"], "no room in any section's padding"
         assert not any(data[at:at + len(blob)])
         data[at:at + len(blob)] = blob
     return patch
 
 
 def symbol_table(data):
+    """One empty symbol and an empty string table, appended to the file and named in its header."""
     pe = headers(data)[0]
-    put32(data, pe + 12, len(data) - 18)
+    put32(data, pe + 12, len(data))
     put32(data, pe + 16, 1)
+    data += bytes(18) + (4).to_bytes(4, "little")
 
 
 def padding_byte_changed(data):
