@@ -1,7 +1,6 @@
 // The accessible object of a link label: the label's standard client object, answering as a link.
 // Screen readers learn from it that the label is a link and can open it. The accessibility and
-// string libraries are loaded from the system folder when a reader first asks, never at start-up,
-// and then kept: a reader may hold an object for as long as it likes.
+// string libraries are loaded from the system folder when a reader first asks, never at start-up.
 #include "about/link_accessible.h"
 #include "about/about_dialog.h"
 #include "host/module.h"
@@ -16,34 +15,44 @@ typedef HRESULT (WINAPI* CreateStandardObjectProc)(HWND window, LONG objectId, R
 typedef LRESULT (WINAPI* ReferenceFromObjectProc)(REFIID iid, WPARAM wParam, LPUNKNOWN object);
 typedef BSTR (WINAPI* AllocateStringProc)(const OLECHAR* text, UINT length);
 
-HMODULE AccessibilityLibrary = nullptr;
-HMODULE AutomationLibrary = nullptr;
-CreateStandardObjectProc CreateStandardObject = nullptr;
-ReferenceFromObjectProc ReferenceFromObject = nullptr;
-AllocateStringProc AllocateString = nullptr;
-
 const int ActionCapacity = 64;
 const int NameCapacity = 300;
 
+// What the objects need, looked up in this order; the last one found means all are there.
+enum AccessibilityEntry { CreateStandardObject, ReferenceFromObject, AllocateString, AccessibilityEntryCount };
+const struct { const char* library; const char* name; } AccessibilityEntryNames[AccessibilityEntryCount] = {
+    {"oleacc.dll", "CreateStdAccessibleObject"},
+    {"oleacc.dll", "LresultFromObject"},
+    {"oleaut32.dll", "SysAllocStringLen"},
+};
+FARPROC AccessibilityEntries[AccessibilityEntryCount] = {};
+
 // From FARPROC through the generic function type void (*)(), as help does.
 template <typename Proc>
-Proc EntryOf(HMODULE library, const char* name)
+Proc Entry(AccessibilityEntry entry)
 {
-    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(AccessibilityEntries[entry]));
 }
 
+// The libraries stay loaded once loaded: a reader may keep an object as long as it likes.
 bool LoadAccessibility()
 {
-    if (!AccessibilityLibrary)
-        AccessibilityLibrary = LoadSystemLibrary("oleacc.dll");
-    if (!AutomationLibrary)
-        AutomationLibrary = LoadSystemLibrary("oleaut32.dll");
-    if (!AccessibilityLibrary || !AutomationLibrary)
-        return false;
-    CreateStandardObject = EntryOf<CreateStandardObjectProc>(AccessibilityLibrary, "CreateStdAccessibleObject");
-    ReferenceFromObject = EntryOf<ReferenceFromObjectProc>(AccessibilityLibrary, "LresultFromObject");
-    AllocateString = EntryOf<AllocateStringProc>(AutomationLibrary, "SysAllocStringLen");
-    return CreateStandardObject && ReferenceFromObject && AllocateString;
+    if (AccessibilityEntries[AllocateString])
+        return true;
+    for (int entry = 0; entry < AccessibilityEntryCount; ++entry) {
+        HMODULE library = LoadSystemLibrary(AccessibilityEntryNames[entry].library);
+        AccessibilityEntries[entry] = library ? GetProcAddress(library, AccessibilityEntryNames[entry].name) : nullptr;
+        if (!AccessibilityEntries[entry])
+            return false;  // tried again at the next request
+    }
+    return true;
+}
+
+// A text for the reader, allocated as the reader frees it.
+HRESULT AnswerText(const wchar_t* text, int length, BSTR* answer)
+{
+    *answer = Entry<AllocateStringProc>(AllocateString)(text, length);
+    return *answer ? S_OK : E_OUTOFMEMORY;
 }
 
 bool IsSelf(const VARIANT& child)
@@ -59,8 +68,6 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        if (!object)
-            return E_POINTER;
         if (iid != __uuidof(IUnknown) && iid != __uuidof(IDispatch) && iid != __uuidof(IAccessible)) {
             *object = nullptr;
             return E_NOINTERFACE;
@@ -123,18 +130,15 @@ public:
         if (!IsSelf(child))
             return E_INVALIDARG;
         wchar_t text[NameCapacity] = L"";
-        int length = GetWindowTextW(label, text, NameCapacity);
-        *name = AllocateString(text, length);
-        return *name ? S_OK : E_OUTOFMEMORY;
+        return AnswerText(text, GetWindowTextW(label, text, NameCapacity), name);
     }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
     {
         if (!IsSelf(child))
             return E_INVALIDARG;
         wchar_t verb[ActionCapacity] = L"";
-        int length = LoadStringW(ModuleInstance, LocalizedId(IDS_LINK_DEFAULT_ACTION), verb, ActionCapacity);
-        *action = AllocateString(verb, length);
-        return *action ? S_OK : E_OUTOFMEMORY;
+        return AnswerText(verb, LoadStringW(ModuleInstance, LocalizedId(IDS_LINK_DEFAULT_ACTION), verb, ActionCapacity),
+                          action);
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override
     {
@@ -209,7 +213,8 @@ LRESULT AnswerLinkLabelObject(HWND label, WPARAM wParam)
     if (!LoadAccessibility())
         return 0;
     IAccessible* standard = nullptr;
-    if (FAILED(CreateStandardObject(label, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&standard))))
+    if (FAILED(Entry<CreateStandardObjectProc>(CreateStandardObject)(label, OBJID_CLIENT, __uuidof(IAccessible),
+                                                                     reinterpret_cast<void**>(&standard))))
         return 0;
     void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(LinkLabelAccessible));
     if (!memory) {
@@ -218,7 +223,7 @@ LRESULT AnswerLinkLabelObject(HWND label, WPARAM wParam)
     }
     LinkLabelAccessible* link = new (memory) LinkLabelAccessible(label, standard);
     // The reference travels to the reader (marshalled, on a thread with COM); ours goes at once.
-    LRESULT reference = ReferenceFromObject(__uuidof(IAccessible), wParam, link);
+    LRESULT reference = Entry<ReferenceFromObjectProc>(ReferenceFromObject)(__uuidof(IAccessible), wParam, link);
     link->Release();
     return reference > 0 ? reference : 0;
 }

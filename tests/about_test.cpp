@@ -580,8 +580,30 @@ TEST_P(AboutDialogLabel, OpensItsAddressAndLeavesDialogOpen)
             plain = Hear(kept);
             SetFocus(label);
             focused = Hear(kept);
-            EXPECT_EQ(E_INVALIDARG, kept ? kept->accDoDefaultAction(ChildId(1)) : S_OK);
-            EXPECT_EQ(S_OK, kept ? kept->accDoDefaultAction(ChildId(CHILDID_SELF)) : E_FAIL);
+            ASSERT_NE(nullptr, kept);
+            // No children; the parent, the label's window object, is no link.
+            Heard child = Hear(kept, 1);
+            EXPECT_EQ(-1, child.role);
+            EXPECT_EQ(0, child.state);
+            EXPECT_EQ("", child.name + child.action);
+            VARIANT none;
+            VariantInit(&none);
+            EXPECT_EQ(E_INVALIDARG, kept->accDoDefaultAction(none));
+            IDispatch* parent = nullptr;
+            EXPECT_EQ(S_OK, kept->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&parent)));
+            if (parent)
+                parent->Release();
+            EXPECT_EQ(S_OK, kept->get_accParent(&parent));
+            IAccessible* window = nullptr;
+            if (parent)
+                parent->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&window));
+            EXPECT_NE(nullptr, window);
+            EXPECT_NE(ROLE_SYSTEM_LINK, Hear(window).role);
+            if (window)
+                window->Release();
+            if (parent)
+                parent->Release();
+            EXPECT_EQ(S_OK, kept->accDoDefaultAction(ChildId(CHILDID_SELF)));
         } else {
             for (int tab = 0; tab < TabsTo(opening.label); ++tab)
                 PressKey(VK_TAB);

@@ -872,12 +872,12 @@ std::string TakeText(BSTR text)
 
 } // namespace
 
-Heard Hear(IAccessible* object)
+Heard Hear(IAccessible* object, LONG child)
 {
     Heard heard;
     if (!object)
         return heard;
-    VARIANT self = ChildId(CHILDID_SELF);
+    VARIANT self = ChildId(child);
     VARIANT value;
     VariantInit(&value);
     if (object->get_accRole(self, &value) == S_OK && value.vt == VT_I4)

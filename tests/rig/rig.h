@@ -183,9 +183,9 @@ ProcessResources Growth(const ProcessResources& before, const ProcessResources& 
 // the caller releases it. Objects of another process need COM on the calling thread.
 IAccessible* ClientObject(HWND window);
 VARIANT ChildId(LONG id);
-// What a reader hears of an object itself (CHILDID_SELF): role -1 when it gives none.
+// What a reader hears of an object itself, or of one of its children: role -1 when it gives none.
 struct Heard { LONG role = -1; LONG state = 0; std::string name; std::string action; };
-Heard Hear(IAccessible* object);
+Heard Hear(IAccessible* object, LONG child = CHILDID_SELF);
 Heard HearWindow(HWND window);   // of its client object, released again
 
 // ---- Other programs ----------------------------------------------------------------------------
