@@ -6,6 +6,7 @@
 #include "host/module.h"
 #include "res/resource.h"
 
+#include <cstdint>
 #include <new>
 #include <oleacc.h>
 
@@ -19,7 +20,7 @@ const int ActionCapacity = 64;
 const int NameCapacity = 300;
 
 // What the objects need, looked up in this order; the last one found means all are there.
-enum AccessibilityEntry { CreateStandardObject, ReferenceFromObject, AllocateString, AccessibilityEntryCount };
+enum AccessibilityEntry : std::uint8_t { CreateStandardObject, ReferenceFromObject, AllocateString, AccessibilityEntryCount };
 const struct { const char* library; const char* name; } AccessibilityEntryNames[AccessibilityEntryCount] = {
     {"oleacc.dll", "CreateStdAccessibleObject"},
     {"oleacc.dll", "LresultFromObject"},
