@@ -628,13 +628,19 @@ TEST_P(AboutDialogLabel, OpensItsAddressAndLeavesDialogOpen)
             EXPECT_EQ(OtherAnswers(standard), OtherAnswers(kept));
             if (standard)
                 standard->Release();
-            // No children: nothing answers for one, nor for a child ID that is no number.
+            // No children, no type information.
             Heard child = Hear(kept, 1);
             EXPECT_EQ(-1, child.role);
             EXPECT_EQ("", child.name + child.action);
             VARIANT none;
             VariantInit(&none);
             EXPECT_EQ(E_INVALIDARG, kept->accDoDefaultAction(none));
+            UINT types = 1;
+            EXPECT_EQ(S_OK, kept->GetTypeInfoCount(&types));
+            EXPECT_EQ(0u, types);
+            EXPECT_EQ(E_NOTIMPL, kept->GetTypeInfo(0, 0, nullptr));
+            EXPECT_EQ(E_NOTIMPL, kept->GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr));
+            EXPECT_EQ(E_NOTIMPL, kept->Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr));
             EXPECT_EQ(S_OK, kept->accDoDefaultAction(ChildId(CHILDID_SELF)));
         } else {
             for (int tab = 0; tab < TabsTo(opening.label); ++tab)
