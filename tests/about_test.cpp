@@ -565,21 +565,22 @@ std::string OtherAnswers(IAccessible* object)
     auto variant = [&](HRESULT result) { note(result, answer.vt == VT_I4 ? answer.lVal : -answer.vt); VariantClear(&answer); };
     BSTR text = nullptr;
     auto words = [&](HRESULT result) { note(result, text ? SysStringLen(text) : -1); SysFreeString(text); text = nullptr; };
-    LONG x = 0, y = 0, width = 0, height = 0;
     IDispatch* other = nullptr;
-    note(object->get_accParent(&other));
-    IAccessible* parent = nullptr;
-    if (other && SUCCEEDED(other->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&parent)))) {
-        note(Hear(parent).role);
-        parent->Release();
-    }
-    if (other)
-        other->Release();
-    other = nullptr;
+    auto dispatch = [&](HRESULT result) {  // an object given back: what it says it is
+        IAccessible* found = nullptr;
+        if (other)
+            other->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&found));
+        note(result, Hear(found).role);
+        if (found)
+            found->Release();
+        if (other)
+            other->Release();
+        other = nullptr;
+    };
+    LONG x = 0, y = 0, width = 0, height = 0;
+    dispatch(object->get_accParent(&other));
+    dispatch(object->get_accChild(self, &other));
     note(object->get_accChildCount(&x), x);
-    note(object->get_accChild(self, &other), other != nullptr);
-    if (other)
-        other->Release();
     words(object->get_accValue(self, &text));
     words(object->get_accDescription(self, &text));
     words(object->get_accHelp(self, &text));

@@ -163,15 +163,9 @@ HMODULE LoadModule(Language language)
     loadedModule = LoadLibraryA("OrvlHook.dll");
     EXPECT_NE(nullptr, loadedModule) << "OrvlHook.dll did not load, error " << GetLastError();
     // The module's sheets come from the comctl32 that rig_main.cpp checked, the one the process has.
-    void* sheet = loadedModule ? ReplaceImport(loadedModule, "COMCTL32.DLL", "PropertySheetW", nullptr) : nullptr;
-    HMODULE sheetFrom = nullptr;
-    if (sheet) {
-        ReplaceImport(loadedModule, "COMCTL32.DLL", "PropertySheetW", sheet);
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<LPCWSTR>(sheet), &sheetFrom);
-    }
-    EXPECT_TRUE(!loadedModule || sheetFrom == GetModuleHandleW(L"comctl32.dll"))
-        << "the module's PropertySheetW is not the process's comctl32";
+    void* expected = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "PropertySheetW"));
+    void* bound = loadedModule ? ReplaceImport(loadedModule, "COMCTL32.DLL", "PropertySheetW", expected) : expected;
+    EXPECT_EQ(expected, bound) << "the module's PropertySheetW is not the process's comctl32";
     return loadedModule;
 }
 
